@@ -1,0 +1,72 @@
+// The window's working state and its commands: choosing and listing a folder,
+// marking entries, and setting or clearing the transparency bit of every
+// marked file in one pass.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "container/img_container.h"
+#include "platform/platform.h"
+
+namespace ks::workflow {
+
+// Captions of the empty window.
+inline constexpr const char* kStartCaption = "  P f a d  wählen!";
+inline constexpr const char* kRestartCaption = "  P f a d  wählen! (select path)";
+
+// Filters of the open-file dialog; the IMG filter is preselected.
+std::vector<platform::FileFilter> dialogFilters();
+inline constexpr std::size_t kImgFilter = 1;
+
+// The working variables that the commands share.
+struct WorkState {
+    std::string EnumName;   // upper-case name of the file being listed
+    std::string CurFile;    // real path of the file being handled
+    std::string DirPath;    // listed folder for display: upper case, ends with '/'; empty when none
+    std::string Kennung;    // status text of the last probe
+    std::size_t Pos = 0;    // list index of the marking and batch passes
+    std::size_t FileCount = 0;  // entries the listing pass has added
+    std::int16_t Relist = 0;    // 1 while the batch pass lists the folder again
+    container::ProbeState Probe;  // what the last lookup found
+
+    std::string DirReal;                   // the listed folder as it is on disk
+    std::vector<std::string> ListedFiles;  // the real path behind each list entry
+    std::string DialogFileName;            // the path chosen last in the open-file dialog
+};
+
+// The commands of the main window, run against the platform's services.
+class Workflow {
+public:
+    explicit Workflow(platform::Platform& platform);
+    Workflow(const Workflow&) = delete;
+    Workflow& operator=(const Workflow&) = delete;
+
+    // Lets the user pick any file and lists its folder (with Relist = 1 lists
+    // the current folder again without asking).
+    void mn_Datei_Click();
+    // Empties the window and forgets the folder.
+    void mn_Neustart_Click();
+    // Marks every entry.
+    void cmd_Mark_Click();
+    // Unmarks every entry.
+    void cmd_nomark_Click();
+    // Makes every marked file transparent (Index 1) or opaque (Index 0),
+    // reports the end and lists the folder again.
+    void cmd_Trnsp_Click(std::int16_t Index);
+    // Shows the open-file dialog; FileSpec receives the chosen path, or after
+    // Cancel the path chosen last (empty if none ever was).
+    void Cmdialg_IO(int Wahl, std::string& FileSpec);
+
+    const WorkState& state() const { return ws_; }
+
+private:
+    void listFolder();
+
+    platform::Platform& platform_;
+    WorkState ws_;
+    container::Services services_;
+};
+
+}  // namespace ks::workflow
