@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Builds Kartenschalter and starts it in a fresh demo folder of synthetic tiles.
+set -euo pipefail
+cd "$(dirname "$0")"
+scripts/setup.sh
+
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j2 --target kartenschalter make_demo_folder
+rm -rf demo
+build/tools/make_demo_folder demo
+
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
+    echo "No display found. On a machine without one, start it in a virtual display:" >&2
+    echo "  xvfb-run -s '-screen 0 1024x768x24' ./run.sh" >&2
+    exit 1
+fi
+cd demo && exec ../build/ui/kartenschalter

@@ -1,0 +1,35 @@
+// The info box: its title and its 21 lines, each shown followed by CR LF.
+#pragma once
+
+#include <array>
+#include <string_view>
+
+namespace ks::ui {
+
+inline constexpr std::string_view kInfoTitle = "     Karten transparent schalten";
+
+inline constexpr std::array<std::string_view, 21> kInfoLines = {
+    "IMG-Dateien lassen sich leicht transparent schalten. Bei Bedarf kann die Transparenzeigenschaft ",
+    "auch wieder rückgängig gemacht werden (==> opak).",
+    "Die Dateien dürfen nicht das Attribut 'Read only' haben.",
+    "",
+    "Menü 'Datei' >> 'Pfad wählen' und eine  beliebige Kachel markieren. In der Listbox    ",
+    "erscheinen alle Dateinamen, dahinter die Kennungen <   > / < T > für Transparenz der IMG-Datei.",
+    "",
+    "Die Titelzeile zeigt den Pfad (Directory) und die Kachelzahl. ",
+    "",
+    "Fehlermeldungen, wenn keine IMG-Datei vorliegt oder kein Zugriff auf die Datei möglich ist.",
+    "",
+    "Auswahl durch Markieren: EIN/AUS mit Mausklick ---- oder navigieren mit Pfeiltasten ",
+    "und EIN/AUS über Leertaste. ",
+    "",
+    "    >> Wenige Kacheln markieren: einzeln wählen ",
+    " ",
+    "    >> Alle Kacheln: Button 'A l l e  markieren' ",
+    " ",
+    "    >> Viele Kacheln: alle markieren, dann einzelne Markierungen löschen  ",
+    "",
+    "Für Wiederholungen, andere Directory o.ä. ==> Menüpunkt \u201ANeustart'",
+};
+
+}  // namespace ks::ui

@@ -1,0 +1,159 @@
+#include "qt_ui.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFileDialog>
+#include <QMessageBox>
+
+namespace ks::ui {
+
+using platform::Answer;
+
+QtUi::QtUi(QWidget* window, QListWidget* list, QLabel* waitLabel)
+    : window_(window), list_(list), waitLabel_(waitLabel)
+{
+}
+
+Answer QtUi::messageBox(const platform::Message& message)
+{
+    if (messageHook_) {
+        return messageHook_(message);
+    }
+    QMessageBox box(window_);
+    box.setWindowModality(Qt::WindowModal);
+    box.setWindowTitle(QString::fromStdString(message.title));
+    box.setTextFormat(Qt::PlainText);
+    box.setText(QString::fromStdString(message.prompt).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+    switch (message.icon) {
+    case platform::Icon::Critical: box.setIcon(QMessageBox::Critical); break;
+    case platform::Icon::Warning: box.setIcon(QMessageBox::Warning); break;
+    case platform::Icon::None: box.setIcon(QMessageBox::NoIcon); break;
+    }
+    if (message.buttons == platform::Buttons::OkCancel) {
+        box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
+        box.setEscapeButton(QMessageBox::Cancel);
+    } else {
+        box.setStandardButtons(QMessageBox::Ok);
+    }
+    box.setDefaultButton(QMessageBox::Ok);
+    return box.exec() == QMessageBox::Ok ? Answer::Ok : Answer::Cancel;
+}
+
+QString QtUi::nameFilter(const platform::FileFilter& filter)
+{
+    const QString pattern = QString::fromStdString(filter.pattern);
+    QString glob;
+    if (pattern == QStringLiteral("*.*")) {
+        glob = QStringLiteral("*");
+    } else {
+        for (const QChar c : pattern) {
+            glob += c.isLetter() ? QStringLiteral("[%1%2]").arg(c.toLower(), c.toUpper()) : QString(c);
+        }
+    }
+    return QString::fromStdString(filter.description) + QStringLiteral(" (") + glob + QStringLiteral(")");
+}
+
+std::optional<std::string> QtUi::chooseFile(const std::vector<platform::FileFilter>& filters,
+                                            std::size_t preselectedFilter)
+{
+    if (chooseFileHook_) {
+        return chooseFileHook_();
+    }
+    QFileDialog dialog(window_);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setOptions(QFileDialog::DontUseNativeDialog | QFileDialog::HideNameFilterDetails);
+    QStringList names;
+    for (const auto& filter : filters) {
+        names << nameFilter(filter);
+    }
+    dialog.setNameFilters(names);
+    if (preselectedFilter < static_cast<std::size_t>(names.size())) {
+        dialog.selectNameFilter(names.at(static_cast<qsizetype>(preselectedFilter)));
+    }
+    if (lastChosen_.isEmpty()) {
+        dialog.setDirectory(QDir::current());
+    } else {
+        dialog.selectFile(lastChosen_);
+    }
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+        return std::nullopt;
+    }
+    lastChosen_ = dialog.selectedFiles().constFirst();
+    return QDir::toNativeSeparators(lastChosen_).toStdString();
+}
+
+void QtUi::listClear()
+{
+    list_->clear();
+}
+
+void QtUi::listAdd(const std::string& text)
+{
+    list_->addItem(QString::fromStdString(text));
+}
+
+std::size_t QtUi::listCount() const
+{
+    return static_cast<std::size_t>(list_->count());
+}
+
+std::string QtUi::listText(std::size_t i) const
+{
+    const QListWidgetItem* item = list_->item(static_cast<int>(i));
+    return item != nullptr ? item->text().toStdString() : std::string();
+}
+
+bool QtUi::listMarked(std::size_t i) const
+{
+    const QListWidgetItem* item = list_->item(static_cast<int>(i));
+    return item != nullptr && item->isSelected();
+}
+
+void QtUi::listSetMarked(std::size_t i, bool marked)
+{
+    if (QListWidgetItem* item = list_->item(static_cast<int>(i))) {
+        item->setSelected(marked);
+    }
+}
+
+void QtUi::listSetAllMarked(bool marked)
+{
+    if (marked) {
+        list_->selectAll();
+    } else {
+        list_->clearSelection();
+    }
+}
+
+void QtUi::setCaption(const std::string& caption)
+{
+    window_->setWindowTitle(QString::fromStdString(caption));
+}
+
+void QtUi::setWaitVisible(bool visible)
+{
+    waitLabel_->setVisible(visible);
+}
+
+void QtUi::processEvents()
+{
+    QCoreApplication::processEvents();
+}
+
+std::string QtUi::toUpper(const std::string& text) const
+{
+    return QString::fromStdString(text).toUpper().toStdString();
+}
+
+void QtUi::setMessageHook(std::function<Answer(const platform::Message&)> hook)
+{
+    messageHook_ = std::move(hook);
+}
+
+void QtUi::setChooseFileHook(std::function<std::optional<std::string>()> hook)
+{
+    chooseFileHook_ = std::move(hook);
+}
+
+}  // namespace ks::ui
