@@ -36,7 +36,7 @@ private:
 
     platform::MapFile& file_;
     std::uint64_t fileSize_;
-    std::array<std::uint8_t, kWindowSize> window_{};
+    std::array<std::uint8_t, kWindowSize> window_;  // valid for windowLength_ bytes from windowStart_
     std::uint64_t windowStart_ = 0;
     std::size_t windowLength_ = 0;
 };
