@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <functional>
 
 #include "container/img_container.h"
 #include "support/disk.h"
@@ -45,21 +44,57 @@ public:
 
 // ---- The probe's verdicts ------------------------------------------------------------
 
+// "{path}" in an expected prompt stands for the probed path in upper case.
+Message expect(std::string prompt, std::string title, Icon icon, Buttons buttons, const std::string& shownPath)
+{
+    if (const auto at = prompt.find("{path}"); at != std::string::npos) {
+        prompt.replace(at, 6, shownPath);
+    }
+    return Message{prompt, std::move(title), icon, buttons};
+}
+
+const std::string kQuestion =
+    "Kein Zugriff auf {path}\r\nWeiter (bei einzelnen Dateien) oder A b b r e c h e n (cancel)?   ";
+const std::string kQuestionTitle = "Fehler ! (R-Attribut ??)";
+
+enum class Setup { Text, NoTre, BadTre, Overflow, NegativeBlock, Missing, ReadOnly, Folder };
+
 struct ProbeCase {
     const char* name;
-    std::function<std::string(ProbeWriterTest&)> prepare;  // returns the path to probe
+    Setup setup;
     Answer answer;
-    std::function<Message(const std::string& shownPath)> message;  // the one box expected
+    std::string prompt, title;
+    Icon icon;
+    Buttons buttons;
     std::string kennung;
     bool pathCleared;
     int restarts;
 };
 
-const auto noTre = [](ProbeWriterTest& t) {
-    return t.put("NOTRE.IMG", TileBuilder::ordinary(0).entries({{"RGN", 10}, {"LBL", 12}}).build());
-};
-
 void PrintTo(const ProbeCase& c, std::ostream* os) { *os << c.name; }
+
+std::string prepare(ProbeWriterTest& t, Setup setup)
+{
+    switch (setup) {
+    case Setup::Text: return t.put("liesmich.txt", Bytes(2000, 'x'));
+    case Setup::NoTre: return t.put("NOTRE.IMG", TileBuilder::ordinary(0).entries({{"RGN", 10}, {"LBL", 12}}).build());
+    case Setup::BadTre: return t.put("BAD.IMG", TileBuilder::ordinary(0).treHeaderAt(-1).build());
+    case Setup::Overflow: return t.put("BIG.IMG", TileBuilder::ordinary(0).exponents(20, 11).build());
+    case Setup::NegativeBlock: return t.put("NEG.IMG", TileBuilder::ordinary(0).entries({{"TRE", 0xFFFF}}).build());
+    case Setup::Missing: return t.dir.file("WEG.IMG");
+    case Setup::ReadOnly: {
+        const auto path = t.put("RO.IMG", TileBuilder::ordinary(0).build());
+        testing::makeReadOnly(path);
+        return path;
+    }
+    case Setup::Folder: {
+        const auto path = t.dir.file("KARTEN.IMG");
+        std::filesystem::create_directory(path);
+        return path;
+    }
+    }
+    return {};
+}
 
 class ProbeFailureTest : public ProbeWriterTest, public ::testing::WithParamInterface<ProbeCase> {};
 
@@ -67,128 +102,47 @@ TEST_P(ProbeFailureTest, ReportsOnceAndLeavesTheFileAlone)
 {
     const ProbeCase& c = GetParam();
     env.ui.answers.push_back(c.answer);
-    const std::string path = c.prepare(*this);
-    const bool exists = std::filesystem::exists(path);
-    const Bytes before = exists && std::filesystem::is_regular_file(path) ? testing::readFile(path) : Bytes{};
+    const std::string path = prepare(*this, c.setup);
+    const bool regular = std::filesystem::is_regular_file(path);
+    const Bytes before = regular ? testing::readFile(path) : Bytes{};
 
     std::string spec = path;
     std::string kennung = kStaleKennung;
     probe(spec, kennung);
 
-    ASSERT_EQ(env.ui.messages.size(), 1U);
-    EXPECT_EQ(env.ui.messages[0], c.message(shown(path)));
+    EXPECT_EQ(env.ui.messages, std::vector{expect(c.prompt, c.title, c.icon, c.buttons, shown(path))});
     EXPECT_EQ(kennung, c.kennung);
     EXPECT_EQ(spec, c.pathCleared ? "" : path);
     EXPECT_EQ(restarts, c.restarts);
-    EXPECT_EQ(std::filesystem::exists(path), exists) << "a probe never creates a file";
-    if (exists && std::filesystem::is_regular_file(path)) {
+    EXPECT_EQ(std::filesystem::is_regular_file(path), regular) << "a probe never creates a file";
+    if (regular) {
         EXPECT_EQ(testing::readFile(path), before);
     }
 }
 
-const std::string kQuestionTail = "\r\nWeiter (bei einzelnen Dateien) oder A b b r e c h e n (cancel)?   ";
-
 INSTANTIATE_TEST_SUITE_P(
     Failures, ProbeFailureTest,
     ::testing::Values(
-        ProbeCase{"TextFile", [](ProbeWriterTest& t) { return t.put("liesmich.txt", Bytes(2000, 'x')); },
-                  Answer::Ok,
-                  [](const std::string& p) {
-                      return Message{"Datei " + p + " ist keine IMG  ", "F e h l e r", Icon::Warning, Buttons::Ok};
-                  },
-                  "  <?>", true, 0},
-        ProbeCase{"NoTreEntry", noTre, Answer::Ok,
-                  [](const std::string&) { return Message{"TRE nicht gefunden", "", Icon::None, Buttons::Ok}; },
-                  "  <?>", false, 0},
-        ProbeCase{"BadTreHeader",
-                  [](ProbeWriterTest& t) { return t.put("BAD.IMG", TileBuilder::ordinary(0).treHeaderAt(-1).build()); },
-                  Answer::Ok, [](const std::string&) { return Message{"Fehler in TRE", "", Icon::None, Buttons::Ok}; },
-                  "  <?>", false, 0},
-        ProbeCase{"ExponentOverflow",
-                  [](ProbeWriterTest& t) { return t.put("BIG.IMG", TileBuilder::ordinary(0).exponents(20, 11).build()); },
-                  Answer::Ok,
-                  [](const std::string&) {
-                      return Message{"Überlauf (overflow)", "F e h l e r !", Icon::Warning, Buttons::Ok};
-                  },
-                  "  <?>", false, 0},
-        ProbeCase{"NegativeBlockNumber",
-                  [](ProbeWriterTest& t) {
-                      return t.put("NEG.IMG", TileBuilder::ordinary(0).entries({{"TRE", 0xFFFF}}).build());
-                  },
-                  Answer::Ok,
-                  [](const std::string&) {
-                      return Message{"Falsche Datensatznummer (bad record number)", "F e h l e r !", Icon::Warning,
-                                     Buttons::Ok};
-                  },
-                  "  <?>", false, 0},
-        ProbeCase{"MissingFile", [](ProbeWriterTest& t) { return t.dir.file("WEG.IMG"); }, Answer::Ok,
-                  [](const std::string&) {
-                      return Message{"Datei nicht gefunden (file not found)", "F e h l e r !", Icon::Warning,
-                                     Buttons::Ok};
-                  },
-                  "  <?>", false, 0},
-        ProbeCase{"ReadOnlyAnsweredOk",
-                  [](ProbeWriterTest& t) {
-                      const auto p = t.put("RO.IMG", TileBuilder::ordinary(0).build());
-                      testing::makeReadOnly(p);
-                      return p;
-                  },
-                  Answer::Ok,
-                  [](const std::string& p) {
-                      return Message{"Kein Zugriff auf " + p + kQuestionTail, "Fehler ! (R-Attribut ??)",
-                                     Icon::Critical, Buttons::OkCancel};
-                  },
-                  " Kein Zugriff möglich", false, 0},
-        ProbeCase{"ReadOnlyCancelled",
-                  [](ProbeWriterTest& t) {
-                      const auto p = t.put("RO.IMG", TileBuilder::ordinary(0).build());
-                      testing::makeReadOnly(p);
-                      return p;
-                  },
-                  Answer::Cancel,
-                  [](const std::string& p) {
-                      return Message{"Kein Zugriff auf " + p + kQuestionTail, "Fehler ! (R-Attribut ??)",
-                                     Icon::Critical, Buttons::OkCancel};
-                  },
-                  "ABBRUCH", false, 1},
-        ProbeCase{"FolderIsRefusedAccess",
-                  [](ProbeWriterTest& t) {
-                      const auto p = t.dir.file("KARTEN.IMG");
-                      std::filesystem::create_directory(p);
-                      return p;
-                  },
-                  Answer::Ok,
-                  [](const std::string& p) {
-                      return Message{"Kein Zugriff auf " + p + kQuestionTail, "Fehler ! (R-Attribut ??)",
-                                     Icon::Critical, Buttons::OkCancel};
-                  },
-                  " Kein Zugriff möglich", false, 0}),
+        ProbeCase{"TextFile", Setup::Text, Answer::Ok, "Datei {path} ist keine IMG  ", "F e h l e r", Icon::Warning,
+                  Buttons::Ok, "  <?>", true, 0},
+        ProbeCase{"NoTreEntry", Setup::NoTre, Answer::Ok, "TRE nicht gefunden", "", Icon::None, Buttons::Ok, "  <?>",
+                  false, 0},
+        ProbeCase{"BadTreHeader", Setup::BadTre, Answer::Ok, "Fehler in TRE", "", Icon::None, Buttons::Ok, "  <?>",
+                  false, 0},
+        ProbeCase{"ExponentOverflow", Setup::Overflow, Answer::Ok, "Überlauf (overflow)", "F e h l e r !",
+                  Icon::Warning, Buttons::Ok, "  <?>", false, 0},
+        ProbeCase{"NegativeBlockNumber", Setup::NegativeBlock, Answer::Ok,
+                  "Falsche Datensatznummer (bad record number)", "F e h l e r !", Icon::Warning, Buttons::Ok, "  <?>",
+                  false, 0},
+        ProbeCase{"MissingFile", Setup::Missing, Answer::Ok, "Datei nicht gefunden (file not found)", "F e h l e r !",
+                  Icon::Warning, Buttons::Ok, "  <?>", false, 0},
+        ProbeCase{"ReadOnlyAnsweredOk", Setup::ReadOnly, Answer::Ok, kQuestion, kQuestionTitle, Icon::Critical,
+                  Buttons::OkCancel, " Kein Zugriff möglich", false, 0},
+        ProbeCase{"ReadOnlyCancelled", Setup::ReadOnly, Answer::Cancel, kQuestion, kQuestionTitle, Icon::Critical,
+                  Buttons::OkCancel, "ABBRUCH", false, 1},
+        ProbeCase{"FolderIsRefusedAccess", Setup::Folder, Answer::Ok, kQuestion, kQuestionTitle, Icon::Critical,
+                  Buttons::OkCancel, " Kein Zugriff möglich", false, 0}),
     [](const auto& info) { return std::string(info.param.name); });
-
-TEST_F(ProbeWriterTest, ProbeReportsTheTransparencyBitOfPlainAndMaskedMaps)
-{
-    struct Row {
-        const char* name;
-        Bytes bytes;
-        const char* kennung;
-    };
-    const Row rows[] = {
-        {"plain opaque", TileBuilder::ordinary(0xFD).build(), "  < >"},
-        {"plain transparent", TileBuilder::ordinary(0x02).build(), "  <T>"},
-        {"masked opaque", TileBuilder::ordinary(0x00).masked().build(), "  < >"},
-        {"masked transparent", TileBuilder::ordinary(0xFF).masked().build(), "  <T>"},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.name);
-        std::string path = put("TILE.IMG", row.bytes);
-        std::string kennung = "ABBRUCH";
-        probe(path, kennung);
-        EXPECT_EQ(kennung, row.kennung);
-        EXPECT_EQ(path, dir.file("TILE.IMG"));
-        EXPECT_EQ(testing::readFile(path), row.bytes);
-    }
-    EXPECT_TRUE(env.ui.messages.empty());
-}
 
 TEST_F(ProbeWriterTest, AnOverflowDoesNotSpoilTheNextProbe)
 {
@@ -248,10 +202,13 @@ INSTANTIATE_TEST_SUITE_P(
                    "  <T>"}),
     [](const auto& info) { return std::string(info.param.name); });
 
+enum class Mishap { MadeReadOnly, Deleted, TreHeaderMoved, Truncated, ReplacedByAFolder };
+
 struct WriteFailureCase {
     const char* name;
-    std::function<void(ProbeWriterTest&, const std::string& path)> betweenProbeAndWrite;
-    std::function<std::vector<Message>(const std::string& shownPath)> messages;
+    Mishap mishap;  // what happens between probe and write
+    std::string prompt;
+    Icon icon;
     bool fileRemains;
 };
 
@@ -266,12 +223,23 @@ TEST_P(WriteFailureTest, ReportsAndWritesNothing)
     std::string kennung;
     probe(path, kennung);
     ASSERT_EQ(kennung, "  < >");
-    c.betweenProbeAndWrite(*this, path);
+    switch (c.mishap) {
+    case Mishap::MadeReadOnly: testing::makeReadOnly(path); break;
+    case Mishap::Deleted: std::filesystem::remove(path); break;
+    case Mishap::TreHeaderMoved:
+        testing::writeFile(path, TileBuilder::ordinary(0).entries({{"TRE", 10}}).treHeaderAt(10 * 512).build());
+        break;
+    case Mishap::Truncated: std::filesystem::resize_file(path, TileBuilder::ordinary(0).flagOffset()); break;
+    case Mishap::ReplacedByAFolder:
+        std::filesystem::remove(path);
+        std::filesystem::create_directory(path);
+        break;
+    }
     const Bytes before = c.fileRemains ? testing::readFile(path) : Bytes{};
 
     write(path, 1);
 
-    EXPECT_EQ(env.ui.messages, c.messages(shown(path)));
+    EXPECT_EQ(env.ui.messages, std::vector{expect(c.prompt, "", c.icon, Buttons::Ok, shown(path))});
     ASSERT_EQ(std::filesystem::is_regular_file(path), c.fileRemains) << "the writer never creates a file";
     if (c.fileRemains) {
         EXPECT_EQ(testing::readFile(path), before);
@@ -281,43 +249,11 @@ TEST_P(WriteFailureTest, ReportsAndWritesNothing)
 INSTANTIATE_TEST_SUITE_P(
     Failures, WriteFailureTest,
     ::testing::Values(
-        WriteFailureCase{"MadeReadOnly", [](ProbeWriterTest&, const std::string& p) { testing::makeReadOnly(p); },
-                         [](const std::string&) {
-                             return std::vector{Message{"Fehler : 75", "", Icon::Warning, Buttons::Ok}};
-                         },
-                         true},
-        WriteFailureCase{"Deleted", [](ProbeWriterTest&, const std::string& p) { std::filesystem::remove(p); },
-                         [](const std::string& p) {
-                             return std::vector{
-                                 Message{"Datei " + p + " nicht gefunden (not found)", "", Icon::None, Buttons::Ok}};
-                         },
-                         false},
-        WriteFailureCase{"TreHeaderMoved",
-                         [](ProbeWriterTest&, const std::string& p) {
-                             testing::writeFile(p, TileBuilder::ordinary(0).entries({{"TRE", 10}})
-                                                       .treHeaderAt(10 * 512).build());
-                         },
-                         [](const std::string&) {
-                             return std::vector{Message{"Fehler in TRE", "", Icon::None, Buttons::Ok}};
-                         },
-                         true},
-        WriteFailureCase{"TruncatedBeforeTheFlagByte",
-                         [](ProbeWriterTest&, const std::string& p) {
-                             std::filesystem::resize_file(p, TileBuilder::ordinary(0).flagOffset());
-                         },
-                         [](const std::string&) {
-                             return std::vector{Message{"Fehler in TRE", "", Icon::None, Buttons::Ok}};
-                         },
-                         true},
-        WriteFailureCase{"ReplacedByAFolder",
-                         [](ProbeWriterTest&, const std::string& p) {
-                             std::filesystem::remove(p);
-                             std::filesystem::create_directory(p);
-                         },
-                         [](const std::string&) {
-                             return std::vector{Message{"Fehler : 75", "", Icon::Warning, Buttons::Ok}};
-                         },
-                         false}),
+        WriteFailureCase{"MadeReadOnly", Mishap::MadeReadOnly, "Fehler : 75", Icon::Warning, true},
+        WriteFailureCase{"Deleted", Mishap::Deleted, "Datei {path} nicht gefunden (not found)", Icon::None, false},
+        WriteFailureCase{"TreHeaderMoved", Mishap::TreHeaderMoved, "Fehler in TRE", Icon::None, true},
+        WriteFailureCase{"TruncatedBeforeTheFlagByte", Mishap::Truncated, "Fehler in TRE", Icon::None, true},
+        WriteFailureCase{"ReplacedByAFolder", Mishap::ReplacedByAFolder, "Fehler : 75", Icon::Warning, false}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(ProbeWriterTest, NothingIsWrittenWhenTheProbeFoundNoTreHeader)
@@ -325,7 +261,7 @@ TEST_F(ProbeWriterTest, NothingIsWrittenWhenTheProbeFoundNoTreHeader)
     // A file whose directory has no TRE entry, but with a " TRE" header where
     // the previous file's lookup found one: the leftovers never lead to a write.
     std::string good = put("GOOD.IMG", TileBuilder::ordinary(0x00).build());
-    std::string other = noTre(*this);
+    std::string other = prepare(*this, Setup::NoTre);
     const Bytes before = testing::readFile(other);
     std::string kennung;
     probe(good, kennung);
@@ -346,20 +282,6 @@ TEST_F(ProbeWriterTest, AfterANonImgTheWriterReportsTheEmptyPath)
     EXPECT_EQ(env.ui.messages[1], (Message{"Fehler : 75", "", Icon::Warning, Buttons::Ok}));
     EXPECT_EQ(testing::readFile(dir.file("A.TXT")), before);
     EXPECT_TRUE(text.empty());
-}
-
-TEST_F(ProbeWriterTest, AReadOnlyFileAnsweredOkIsReportedAgainByTheWriter)
-{
-    std::string path = put("RO.IMG", TileBuilder::ordinary(0x00).build());
-    testing::makeReadOnly(path);
-    const Bytes before = testing::readFile(path);
-    std::string kennung;
-    probe(path, kennung);
-    write(path, 1);
-    ASSERT_EQ(env.ui.messages.size(), 2U);
-    EXPECT_EQ(env.ui.messages[0].title, "Fehler ! (R-Attribut ??)");
-    EXPECT_EQ(env.ui.messages[1], (Message{"Fehler : 75", "", Icon::Warning, Buttons::Ok}));
-    EXPECT_EQ(testing::readFile(path), before);
 }
 
 TEST(ProbeWriterIo, AProbeAndAChangeCostTheFewestReadsTheyCan)
