@@ -106,13 +106,13 @@ TEST_P(ProbeFailureTest, ReportsOnceAndLeavesTheFileAlone)
     const bool regular = std::filesystem::is_regular_file(path);
     const Bytes before = regular ? testing::readFile(path) : Bytes{};
 
-    std::string spec = path;
+    std::string fileSpec = path;
     std::string kennung = kStaleKennung;
-    probe(spec, kennung);
+    probe(fileSpec, kennung);
 
     EXPECT_EQ(env.ui.messages, std::vector{expect(c.prompt, c.title, c.icon, c.buttons, shown(path))});
     EXPECT_EQ(kennung, c.kennung);
-    EXPECT_EQ(spec, c.pathCleared ? "" : path);
+    EXPECT_EQ(fileSpec, c.pathCleared ? "" : path);
     EXPECT_EQ(restarts, c.restarts);
     EXPECT_EQ(std::filesystem::is_regular_file(path), regular) << "a probe never creates a file";
     if (regular) {
