@@ -1,0 +1,41 @@
+// Writes the seed files of the container fuzzer into the folder given as the
+// only argument: synthetic tiles of every layout the lookup tells apart.
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "support/disk.h"
+#include "support/tile_builder.h"
+
+int main(int argc, char** argv)
+{
+    using ks::testing::TileBuilder;
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: %s <seed folder>\n", argv[0]);
+        return 2;
+    }
+    const std::filesystem::path folder = argv[1];
+    std::filesystem::create_directories(folder);
+
+    const std::vector<std::pair<std::string, TileBuilder>> seeds = {
+        {"plain-opaque.img", TileBuilder::ordinary(0x00)},
+        {"plain-transparent.img", TileBuilder::ordinary(0x02)},
+        {"masked-opaque.img", TileBuilder::ordinary(0x80).masked()},
+        {"masked-transparent.img", TileBuilder::ordinary(0x03).masked()},
+        {"big-blocks.img", TileBuilder::ordinary(0x00).exponents(9, 3).treHeaderAt(8 * 4096).size(9 * 4096)},
+        {"small-blocks.img", TileBuilder::ordinary(0x00).exponents(6, 0).entries({{"TRE", 32}}).treHeaderAt(0x800)},
+        {"no-tre-entry.img", TileBuilder::ordinary(0x00).entries({{"RGN", 10}, {"LBL", 12}})},
+        {"no-tre-header.img", TileBuilder::ordinary(0x00).treHeaderAt(-1)},
+        {"negative-block.img", TileBuilder::ordinary(0x00).entries({{"TRE", 0x8000}})},
+        {"exponent-overflow.img", TileBuilder::ordinary(0x00).exponents(20, 11)},
+        {"huge-fat-end.img", TileBuilder::ordinary(0x00).fatEnd(0x7FFFFFFF)},
+        {"negative-fat-end.img", TileBuilder::ordinary(0x00).fatEnd(-1).masked()},
+        {"short-header.img", TileBuilder::ordinary(0x00).size(8 * 512 + 0x3F)},
+    };
+    for (const auto& [name, builder] : seeds) {
+        ks::testing::writeFile((folder / name).string(), builder.build());
+    }
+    return 0;
+}
