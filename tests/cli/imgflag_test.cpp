@@ -31,14 +31,6 @@ constexpr std::size_t kPairSecondTreHeader = 0x2200;
 
 const char* const kSamples[] = {"bigblock.img", "gmapsupp.img", "opaque.img", "transparent.img"};
 
-// A sample in the folder KS_TEST_DATA names; without it (a test binary run by
-// hand) in the source tree's data folder.
-std::string dataFile(const std::string& name)
-{
-    const char* data = std::getenv("KS_TEST_DATA");
-    return std::string(data != nullptr ? data : KS_SAMPLE_DIR) + "/" + name;
-}
-
 struct Outcome {
     int status = -1;
     std::string out;
@@ -82,7 +74,7 @@ public:
     {
         const std::string path = dir.file(as.empty() ? sample : as);
         fs::create_directories(fs::path(path).parent_path());
-        fs::copy_file(dataFile(sample), path, fs::copy_options::overwrite_existing);
+        fs::copy_file(testing::sampleFile(sample), path, fs::copy_options::overwrite_existing);
         fs::last_write_time(path, fs::last_write_time(path) - std::chrono::hours(24));
         return path;
     }
@@ -194,7 +186,7 @@ TEST_F(ImgflagTest, APairIsMixedUntilBothMapsAgree)
     EXPECT_EQ(imgflag({"status", path}).out, "transparent\t" + path + "\n");
     EXPECT_EQ(imgflag({"opaque", path}).out, "opaque\t" + path + "\tchanged\n");
     EXPECT_EQ(imgflag({"status", path}).out, "opaque\t" + path + "\n");
-    const Bytes original = testing::readFile(dataFile("gmapsupp.img"));
+    const Bytes original = testing::readFile(testing::sampleFile("gmapsupp.img"));
     EXPECT_EQ(testing::differingOffsets(original, testing::readFile(path)), Offsets{kPairTransparentFlag});
 }
 
@@ -348,7 +340,7 @@ TEST_P(ProblemTest, IsReportedAndTheFileLeftAlone)
 
 Bytes pairWithoutSecondTreHeader()
 {
-    Bytes bytes = testing::readFile(dataFile("gmapsupp.img"));
+    Bytes bytes = testing::readFile(testing::sampleFile("gmapsupp.img"));
     bytes[kPairSecondTreHeader + 8] = 'X';  // " TRE" becomes "XTRE"
     return bytes;
 }
@@ -477,9 +469,9 @@ TEST(ImgflagHelp, HelpAndVersionFollowTheConventions)
 TEST(ImgflagIo, OneOpenAFewReadsAndOneWritePerChangedMap)
 {
     testing::MemoryFileLayer files;
-    files.files["o.img"] = testing::readFile(dataFile("opaque.img"));
-    files.files["t.img"] = testing::readFile(dataFile("transparent.img"));
-    files.files["p.img"] = testing::readFile(dataFile("gmapsupp.img"));
+    files.files["o.img"] = testing::readFile(testing::sampleFile("opaque.img"));
+    files.files["t.img"] = testing::readFile(testing::sampleFile("transparent.img"));
+    files.files["p.img"] = testing::readFile(testing::sampleFile("gmapsupp.img"));
 
     EXPECT_EQ(imgflag({"status", "o.img"}, files).out, "opaque\to.img\n");
     EXPECT_EQ(files.counts.opens, 1);

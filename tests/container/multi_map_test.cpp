@@ -327,8 +327,7 @@ TEST(MultiMapIo, ADirectoryOfManyMapsIsReadInOneSweep)
 
 TEST(MultiMapRealTiles, TheMkgmapPairHoldsOneOpaqueAndOneTransparentMap)
 {
-    const char* data = std::getenv("KS_TEST_DATA");
-    Bytes bytes = testing::readFile(std::string(data != nullptr ? data : KS_SAMPLE_DIR) + "/gmapsupp.img");
+    Bytes bytes = testing::readFile(testing::sampleFile("gmapsupp.img"));
     IoCounts counts;
     MemoryFile file(bytes, counts);
     MapReader reader(file);

@@ -15,14 +15,6 @@ namespace {
 
 using testing::Bytes;
 
-// A sample in the folder KS_TEST_DATA names; without it (a test binary run by
-// hand) in the source tree's data folder.
-std::string dataFile(const std::string& name)
-{
-    const char* data = std::getenv("KS_TEST_DATA");
-    return std::string(data != nullptr ? data : KS_SAMPLE_DIR) + "/" + name;
-}
-
 // How mkgmap laid out each sample: all are unmasked with the directory ending
 // at FatEnd, and the window's lookup sees the first TRE entry only.
 struct RealTile {
@@ -51,7 +43,7 @@ public:
     std::string copy()
     {
         const std::string path = dir.file(GetParam().file);
-        std::filesystem::copy_file(dataFile(GetParam().file), path, std::filesystem::copy_options::overwrite_existing);
+        std::filesystem::copy_file(testing::sampleFile(GetParam().file), path, std::filesystem::copy_options::overwrite_existing);
         return path;
     }
     void probe(std::string& path, std::string& kennung) { Trnsp_Read(services, path, kennung); }
@@ -65,7 +57,7 @@ public:
 TEST_P(RealTileTest, TheSampleIsAsMkgmapBuiltIt)
 {
     const RealTile& t = GetParam();
-    const Bytes bytes = testing::readFile(dataFile(t.file));
+    const Bytes bytes = testing::readFile(testing::sampleFile(t.file));
     ASSERT_EQ(bytes.size(), t.size);
     EXPECT_EQ(bytes[0x10], 'D');
     EXPECT_EQ(bytes[static_cast<std::size_t>(t.flagOffset)], t.flags);
@@ -121,7 +113,7 @@ TEST_P(RealTileTest, AProbeCostsOneOpenAtMostTwoReadsAndOneClose)
 {
     testing::ScriptedUi ui;
     testing::MemoryFileLayer files;
-    files.files["T.IMG"] = testing::readFile(dataFile(GetParam().file));
+    files.files["T.IMG"] = testing::readFile(testing::sampleFile(GetParam().file));
     platform::Platform platform{ui, files};
     ProbeState probeState;
     Services memory{platform, probeState, nullptr};
@@ -148,7 +140,7 @@ TEST(RealTiles, ARefusedWriteLeavesTheRealTileAlone)
     ProbeState state;
     Services services{env.platform, state, nullptr};
     std::string path = dir.file("opaque.img");
-    std::filesystem::copy_file(dataFile("opaque.img"), path);
+    std::filesystem::copy_file(testing::sampleFile("opaque.img"), path);
     std::string kennung;
     Trnsp_Read(services, path, kennung);
     ASSERT_EQ(kennung, "  < >");

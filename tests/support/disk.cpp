@@ -55,6 +55,11 @@ void makeReadOnly(const std::string& path)
                     fs::perm_options::remove);
 }
 
+std::string sampleFile(const std::string& name)
+{
+    return std::string(KS_SAMPLE_DIR) + "/" + name;
+}
+
 std::vector<std::size_t> differingOffsets(const Bytes& a, const Bytes& b)
 {
     std::vector<std::size_t> offsets;

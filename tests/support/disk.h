@@ -34,6 +34,8 @@ void writeFile(const std::string& path, const Bytes& bytes);
 Bytes readFile(const std::string& path);
 // Removes every write permission bit of path.
 void makeReadOnly(const std::string& path);
+// The path of one of the checked-in sample tiles.
+std::string sampleFile(const std::string& name);
 // Offsets at which a and b differ, up to the shorter length; a length
 // difference counts as one more.
 std::vector<std::size_t> differingOffsets(const Bytes& a, const Bytes& b);

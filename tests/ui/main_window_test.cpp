@@ -243,7 +243,7 @@ TEST(MainWindowBox, TheRealInfoBoxIsModalAndCanBeDismissed)
     });
     poll.start(10);
     window.show();
-    QTest::qWaitFor([&] { return boxes > 0; }, 3000);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return boxes > 0; }, 3000));
     QTest::qWait(50);
     EXPECT_EQ(boxes, 1);
     EXPECT_EQ(title.toStdString(), "     Karten transparent schalten");
