@@ -4,10 +4,7 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
-#include <unistd.h>
 
 #include "platform/posix_files.h"
 #include "support/disk.h"
@@ -94,15 +91,7 @@ TEST(PosixFileLayer, EnumeratesRegularFilesAndNothingElse)
     fs::create_symlink(dir.file("nowhere"), dir.file("DANGLING.IMG"));
     fs::create_symlink(dir.file("LOOP.IMG"), dir.file("LOOP.IMG"));
     fs::create_directory_symlink(dir.file("SUB.IMG"), dir.file("DIRLINK.IMG"));
-    const int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    const std::string socketPath = dir.file("SOCK.IMG");
-    if (socketPath.size() < sizeof(address.sun_path)) {
-        std::copy(socketPath.begin(), socketPath.end(), address.sun_path);
-        EXPECT_EQ(::bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
-    }
-    ::close(sock);
+    ASSERT_TRUE(testing::makeSocket(dir.file("SOCK.IMG")));
 
     auto names = files.regularFiles(dir.path());
     std::sort(names.begin(), names.end());

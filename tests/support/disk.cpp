@@ -1,8 +1,10 @@
 #include "disk.h"
 
 #include <cstdlib>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 #include <fstream>
-#include <iterator>
 #include <stdexcept>
 #include <system_error>
 
@@ -10,9 +12,9 @@ namespace ks::testing {
 
 namespace fs = std::filesystem;
 
-TempDir::TempDir()
+TempDir::TempDir(const std::string& base)
 {
-    std::string pattern = (fs::temp_directory_path() / "kartenschalter-XXXXXX").string();
+    std::string pattern = ((base.empty() ? fs::temp_directory_path() : fs::path(base)) / "kartenschalter-XXXXXX").string();
     if (::mkdtemp(pattern.data()) == nullptr) {
         throw std::runtime_error("mkdtemp failed");
     }
@@ -42,17 +44,46 @@ void writeFile(const std::string& path, const Bytes& bytes)
 
 Bytes readFile(const std::string& path)
 {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
     if (!in) {
         throw std::runtime_error("cannot read " + path);
     }
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    Bytes bytes(static_cast<std::size_t>(in.tellg()));
+    in.seekg(0);
+    in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    if (!in) {
+        throw std::runtime_error("cannot read " + path);
+    }
+    return bytes;
 }
 
 void makeReadOnly(const std::string& path)
 {
     fs::permissions(path, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
                     fs::perm_options::remove);
+}
+
+std::string memoryBackedFolder()
+{
+    constexpr const char* kShm = "/dev/shm";
+    return fs::is_directory(kShm) && ::access(kShm, W_OK) == 0 ? kShm : "";
+}
+
+bool makeSocket(const std::string& path)
+{
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (path.size() >= sizeof(address.sun_path)) {
+        return false;
+    }
+    path.copy(address.sun_path, path.size());
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    if (fd < 0) {
+        return false;
+    }
+    const bool bound = ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0;
+    ::close(fd);
+    return bound;
 }
 
 std::string sampleFile(const std::string& name)

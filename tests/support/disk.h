@@ -10,11 +10,11 @@ namespace ks::testing {
 
 using Bytes = std::vector<std::uint8_t>;
 
-// A fresh folder below the system's temporary folder, removed with everything
-// in it (read-only files included) when the object goes.
+// A fresh folder below base (the system's temporary folder when empty),
+// removed with everything in it (read-only files included) when the object goes.
 class TempDir {
 public:
-    TempDir();
+    explicit TempDir(const std::string& base = "");
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
     ~TempDir();
@@ -34,6 +34,11 @@ void writeFile(const std::string& path, const Bytes& bytes);
 Bytes readFile(const std::string& path);
 // Removes every write permission bit of path.
 void makeReadOnly(const std::string& path);
+// A memory-backed folder for tests that create and sync thousands of files,
+// or "" when the system has none.
+std::string memoryBackedFolder();
+// Leaves a Unix socket file at path that nobody listens on; false if refused.
+bool makeSocket(const std::string& path);
 // The path of one of the checked-in sample tiles.
 std::string sampleFile(const std::string& name);
 // Offsets at which a and b differ, up to the shorter length; a length

@@ -6,11 +6,22 @@
 #include <deque>
 #include <functional>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
 #include "platform/platform.h"
 #include "platform/posix_files.h"
+
+namespace ks::platform {
+
+// Shows a message box in test failures with all four of its parts.
+inline void PrintTo(const Message& m, std::ostream* os)
+{
+    *os << "{\"" << m.prompt << "\" / \"" << m.title << "\" / style " << m.style() << "}";
+}
+
+}  // namespace ks::platform
 
 namespace ks::testing {
 
