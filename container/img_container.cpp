@@ -18,8 +18,9 @@ namespace {
 constexpr std::uint32_t kMaskLong = 0x5B5B5B5BU;   // kMaskByte in all four bytes
 constexpr std::uint16_t kMaskWord = 0x5B5BU;       // kMaskByte in both bytes
 
-// Offset of the entry after the one at fatPos; overflow is a run-time error.
-std::int32_t nextEntry(std::int32_t fatPos)
+}  // namespace
+
+std::int32_t NextEntry(std::int32_t fatPos)
 {
     if (fatPos > std::numeric_limits<std::int32_t>::max() - kEntrySize) {
         platform::raise(platform::err::kOverflow);
@@ -27,9 +28,7 @@ std::int32_t nextEntry(std::int32_t fatPos)
     return fatPos + kEntrySize;
 }
 
-}  // namespace
-
-LookupOutcome TreLookup(MapReader& reader, ImgState& state)
+bool ReadContainerHeader(MapReader& reader, ImgState& state)
 {
     const auto signature = reader.read<std::uint32_t>(kSignatureOffset);
     if (signature == kDskiPlain) {
@@ -41,9 +40,8 @@ LookupOutcome TreLookup(MapReader& reader, ImgState& state)
         state.XorWord = kMaskWord;
         state.XorLong = kMaskLong;
     } else {
-        return LookupOutcome::NotImg;
+        return false;
     }
-
     const auto e1 = static_cast<std::uint8_t>(reader.read<std::uint8_t>(kExponent1Offset) ^ state.XorByte);
     const auto e2 = static_cast<std::uint8_t>(reader.read<std::uint8_t>(kExponent2Offset) ^ state.XorByte);
     const auto exponent = static_cast<std::uint8_t>(e1 + e2);  // wraps modulo 256 by design
@@ -51,35 +49,58 @@ LookupOutcome TreLookup(MapReader& reader, ImgState& state)
         platform::raise(platform::err::kOverflow);
     }
     state.BlockSize = static_cast<std::int32_t>(std::uint32_t{1} << exponent);
-
     state.FatEnd = static_cast<std::int32_t>(reader.read<std::uint32_t>(kFatEndOffset) ^ state.XorLong);
+    return true;
+}
+
+std::optional<std::int32_t> NextTreEntry(MapReader& reader, ImgState& state, std::int32_t from, std::int64_t stopAt)
+{
     const auto limit = static_cast<std::int32_t>(static_cast<std::uint32_t>(state.FatEnd) - 1U);
-    bool found = false;
-    for (state.FatPos = kFirstEntryOffset; state.FatPos <= limit; state.FatPos = nextEntry(state.FatPos)) {
+    for (state.FatPos = from; state.FatPos <= limit && state.FatPos < stopAt; state.FatPos = NextEntry(state.FatPos)) {
         const std::int64_t typeAt = std::int64_t{state.FatPos} + kEntryTypeOffset;
         if (reader.pastEnd(typeAt)) {
             break;  // this and every later type field would read as zero bytes
         }
         if (((reader.read<std::uint32_t>(typeAt) ^ state.XorLong) & kTypeMask) == kTypeTre) {
-            found = true;
-            break;
+            return state.FatPos;
         }
     }
-    if (!found) {
-        return LookupOutcome::TreNotFound;
-    }
+    return std::nullopt;
+}
 
-    state.BlockNr = static_cast<std::int16_t>(
-        reader.read<std::uint16_t>(std::int64_t{state.FatPos} + kEntryBlockOffset) ^ state.XorWord);
-    // Sign-extended block number times block size, wrapping in 32 bits.
-    state.TreOffset = static_cast<std::int32_t>(static_cast<std::uint32_t>(state.BlockNr) *
-                                                static_cast<std::uint32_t>(state.BlockSize));
-    const std::int64_t header = state.TreOffset;
+std::int32_t TreHeaderOffset(MapReader& reader, const ImgState& state, std::int32_t fatPos, std::int16_t& blockNr)
+{
+    blockNr = static_cast<std::int16_t>(reader.read<std::uint16_t>(std::int64_t{fatPos} + kEntryBlockOffset) ^
+                                        state.XorWord);
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(blockNr) *
+                                     static_cast<std::uint32_t>(state.BlockSize));
+}
+
+std::optional<std::uint8_t> ReadTreFlags(MapReader& reader, const ImgState& state, std::int32_t treOffset)
+{
+    const std::int64_t header = treOffset;
     if ((reader.read<std::uint32_t>(header + kTreSignatureOffset) ^ state.XorLong) != kTreSignature ||
         reader.pastEnd(header + kTreFlagsOffset)) {
+        return std::nullopt;
+    }
+    return static_cast<std::uint8_t>(reader.read<std::uint8_t>(header + kTreFlagsOffset) ^ state.XorByte);
+}
+
+LookupOutcome TreLookup(MapReader& reader, ImgState& state)
+{
+    if (!ReadContainerHeader(reader, state)) {
+        return LookupOutcome::NotImg;
+    }
+    const auto entry = NextTreEntry(reader, state, kFirstEntryOffset);
+    if (!entry) {
+        return LookupOutcome::TreNotFound;
+    }
+    state.TreOffset = TreHeaderOffset(reader, state, *entry, state.BlockNr);
+    const auto flags = ReadTreFlags(reader, state, state.TreOffset);
+    if (!flags) {
         return LookupOutcome::TreBad;
     }
-    state.TreFlags = static_cast<std::uint8_t>(reader.read<std::uint8_t>(header + kTreFlagsOffset) ^ state.XorByte);
+    state.TreFlags = *flags;
     return LookupOutcome::Found;
 }
 
@@ -170,15 +191,13 @@ void Trnsp_Write(Services& services, const std::string& CurFile, std::int16_t In
             return;  // only a file whose TRE header was just found is ever written
         }
         MapReader reader(*file);
-        const ImgState& img = probe.img;
-        const std::int64_t header = img.TreOffset;
-        if ((reader.read<std::uint32_t>(header + kTreSignatureOffset) ^ img.XorLong) != kTreSignature ||
-            reader.pastEnd(header + kTreFlagsOffset)) {
+        ImgState& img = services.probe.img;
+        if (!ReadTreFlags(reader, img, img.TreOffset)) {
             treMoved = true;
         } else {
-            services.probe.img.TreFlags = SwitchedFlags(img.TreFlags, Index != 0);
-            file->writeByteAt(static_cast<std::uint64_t>(header + kTreFlagsOffset),
-                              static_cast<std::uint8_t>(services.probe.img.TreFlags ^ img.XorByte));
+            img.TreFlags = SwitchedFlags(img.TreFlags, Index != 0);
+            file->writeByteAt(static_cast<std::uint64_t>(std::int64_t{img.TreOffset} + kTreFlagsOffset),
+                              static_cast<std::uint8_t>(img.TreFlags ^ img.XorByte));
             file->flush();
         }
     } catch (const RunTimeError& e) {

@@ -5,6 +5,8 @@
 
 #include <cstdint>
 #include <functional>
+#include <limits>
+#include <optional>
 #include <string>
 
 #include "map_reader.h"
@@ -58,6 +60,25 @@ enum class LookupOutcome {
 // Runs the lookup on an open file, filling state as far as it gets. Throws
 // RunTimeError 6 (overflow) or 63 (position before the start of the file).
 LookupOutcome TreLookup(MapReader& reader, ImgState& state);
+
+// The steps of the lookup, for walks that go on past the first TRE entry.
+// Each throws RunTimeError 6 or 63 like the lookup.
+
+// Detects the mask and reads the block size and the directory end into
+// state; false when the file is no IMG container.
+bool ReadContainerHeader(MapReader& reader, ImgState& state);
+// The first TRE entry at or after the entry at `from` that the walk reaches
+// before FatEnd, the end of the file and stopAt; state.FatPos follows the walk.
+std::optional<std::int32_t> NextTreEntry(MapReader& reader, ImgState& state, std::int32_t from,
+                                         std::int64_t stopAt = std::numeric_limits<std::int64_t>::max());
+// The offset of the directory entry after the one at fatPos.
+std::int32_t NextEntry(std::int32_t fatPos);
+// The TRE header offset of the TRE entry at fatPos: its sign-extended first
+// block number times the block size, wrapping in 32 bits.
+std::int32_t TreHeaderOffset(MapReader& reader, const ImgState& state, std::int32_t fatPos, std::int16_t& blockNr);
+// The decoded flag byte of the TRE header at treOffset, or nothing when the
+// " TRE" signature or the flag byte is not there.
+std::optional<std::uint8_t> ReadTreFlags(MapReader& reader, const ImgState& state, std::int32_t treOffset);
 
 // The flag byte after making a map transparent (true) or opaque (false);
 // every other bit keeps its value.
