@@ -144,17 +144,6 @@ INSTANTIATE_TEST_SUITE_P(
                   Buttons::OkCancel, " Kein Zugriff möglich", false, 0}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(ProbeWriterTest, AnOverflowDoesNotSpoilTheNextProbe)
-{
-    std::string big = put("BIG.IMG", TileBuilder::ordinary(0).exponents(31, 0).build());
-    std::string good = put("GOOD.IMG", TileBuilder::ordinary(0x02).build());
-    std::string kennung;
-    probe(big, kennung);
-    probe(good, kennung);
-    EXPECT_EQ(kennung, "  <T>");
-    EXPECT_EQ(env.ui.prompts(), std::vector<std::string>{"Überlauf (overflow)"});
-}
-
 // ---- The writer ------------------------------------------------------------------------
 
 struct ChangeCase {
@@ -269,19 +258,6 @@ TEST_F(ProbeWriterTest, NothingIsWrittenWhenTheProbeFoundNoTreHeader)
     write(other, 1);
     EXPECT_EQ(env.ui.prompts(), std::vector<std::string>{"TRE nicht gefunden"});
     EXPECT_EQ(testing::readFile(other), before);
-}
-
-TEST_F(ProbeWriterTest, AfterANonImgTheWriterReportsTheEmptyPath)
-{
-    std::string text = put("A.TXT", Bytes(100, 'a'));
-    const Bytes before = testing::readFile(text);
-    std::string kennung;
-    probe(text, kennung);
-    write(text, 1);  // what the caller holds after the probe cleared it
-    ASSERT_EQ(env.ui.messages.size(), 2U);
-    EXPECT_EQ(env.ui.messages[1], (Message{"Fehler : 75", "", Icon::Warning, Buttons::Ok}));
-    EXPECT_EQ(testing::readFile(dir.file("A.TXT")), before);
-    EXPECT_TRUE(text.empty());
 }
 
 TEST(ProbeWriterIo, AProbeAndAChangeCostTheFewestReadsTheyCan)

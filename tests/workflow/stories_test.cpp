@@ -223,24 +223,6 @@ TEST_F(Stories, NothingMarkedChangesNothingButReportsAndRelists)
     EXPECT_EQ(snapshot().at("A.IMG"), before.at("A.IMG"));
 }
 
-TEST_F(Stories, AFileThatVanishedBeforeTheBatchIsReportedAndNotCreated)
-{
-    opaque("A.IMG");
-    const std::string gone = opaque("B.IMG");
-    opaque("C.IMG");
-    choose(dir.file("A.IMG"));
-    flow.cmd_Mark_Click();
-    fs::remove(gone);
-
-    flow.cmd_Trnsp_Click(1);
-
-    EXPECT_EQ(env.ui.messages,
-              (std::vector{Message{"Datei nicht gefunden (file not found)", "F e h l e r !", Icon::Warning, Buttons::Ok},
-                           kFinished}));
-    EXPECT_FALSE(fs::exists(gone));
-    EXPECT_EQ(env.ui.entries(), (std::vector<std::string>{"A.IMG  <T>", "C.IMG  <T>"}));
-}
-
 TEST_F(Stories, OnlyTheMarkedOneOfAImgImgAndAImgChanges)
 {
     opaque("A.IMG");
@@ -287,16 +269,6 @@ TEST_F(Stories, AnEmptiedFolderListsNothingWithoutAnError)
     EXPECT_TRUE(snapshot().empty()) << "no file is created";
 }
 
-TEST_F(Stories, ABatchWithoutAListedFolderOnlyReportsTheEnd)
-{
-    flow.cmd_Trnsp_Click(1);
-    EXPECT_EQ(env.ui.messages, std::vector{kFinished});
-    EXPECT_EQ(env.ui.dialogCalls, 0);
-    EXPECT_TRUE(env.ui.list.empty());
-    EXPECT_EQ(env.ui.caption, "") << "the caption stays as it was";
-    EXPECT_FALSE(env.ui.waitVisible);
-}
-
 TEST_F(Stories, RestartForgetsTheFolderAndTheMarks)
 {
     opaque("A.IMG");
@@ -307,9 +279,12 @@ TEST_F(Stories, RestartForgetsTheFolderAndTheMarks)
     EXPECT_EQ(env.ui.caption, "  P f a d  wählen! (select path)");
     EXPECT_TRUE(flow.state().DirPath.empty());
 
-    flow.cmd_Trnsp_Click(1);  // nothing listed: nothing is touched or listed
+    flow.cmd_Trnsp_Click(1);  // nothing listed: the end is reported, nothing is touched or listed
+    EXPECT_EQ(env.ui.messages, std::vector{kFinished});
+    EXPECT_EQ(env.ui.dialogCalls, 1);
     EXPECT_TRUE(env.ui.list.empty());
     EXPECT_EQ(env.ui.caption, "  P f a d  wählen! (select path)");
+    EXPECT_FALSE(env.ui.waitVisible);
 }
 
 TEST_F(Stories, CancelInTheBatchEndsItWithoutTheEndMessage)
@@ -333,19 +308,6 @@ TEST_F(Stories, CancelInTheBatchEndsItWithoutTheEndMessage)
     EXPECT_EQ(testing::differingOffsets(before.at("A.IMG"), after.at("A.IMG")), std::vector{kFlagAt});
     EXPECT_EQ(after.at("B.IMG"), before.at("B.IMG"));
     EXPECT_EQ(after.at("C.IMG"), before.at("C.IMG")) << "nothing after the cancelled file is touched";
-}
-
-TEST_F(Stories, AReadOnlyEntryAnsweredOkAgainIsReportedByTheWriter)
-{
-    testing::makeReadOnly(opaque("R.IMG"));
-    const auto before = snapshot();
-    choose(dir.file("R.IMG"));
-    flow.cmd_Mark_Click();
-    flow.cmd_Trnsp_Click(1);
-    EXPECT_EQ(env.ui.prompts().size(), 5U);  // listing: question; batch: question, writer, end; new listing: question
-    EXPECT_EQ(env.ui.messages[2], (Message{"Fehler : 75", "", Icon::Warning, Buttons::Ok}));
-    EXPECT_EQ(env.ui.messages[3], kFinished);
-    EXPECT_EQ(snapshot(), before);
 }
 
 }  // namespace
