@@ -5,7 +5,7 @@ cd "$(dirname "$0")"
 scripts/setup.sh
 
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j2 --target kartenschalter make_demo_folder
+cmake --build build -j2 --target kartenschalter imgflag make_demo_folder
 rm -rf demo
 build/tools/make_demo_folder demo
 
