@@ -38,7 +38,7 @@ std::uint32_t loadLe32(const Bytes& bytes, std::size_t at)
 }
 
 // The message count and status text a probe must leave for its outcome.
-void checkProbeReport(ProbeEnd end, const ks::testing::ScriptedUi& ui, const std::string& spec,
+void checkProbeReport(ProbeEnd end, const ks::testing::ScriptedUi& ui, const std::string& fileSpec,
                       const std::string& kennung, std::uint8_t treFlags)
 {
     using namespace ks::container;
@@ -46,20 +46,20 @@ void checkProbeReport(ProbeEnd end, const ks::testing::ScriptedUi& ui, const std
     case ProbeEnd::Found:
         KS_FUZZ_CHECK(ui.messages.empty());
         KS_FUZZ_CHECK(kennung == ((treFlags & kTransparentBit) != 0 ? kKennungTransparent : kKennungOpaque));
-        KS_FUZZ_CHECK(spec == kMapPath);
+        KS_FUZZ_CHECK(fileSpec == kMapPath);
         return;
     case ProbeEnd::NotImg:
         KS_FUZZ_CHECK(ui.messages.size() == 1);
         KS_FUZZ_CHECK(ui.messages[0].title == "F e h l e r");
         KS_FUZZ_CHECK(kennung == kKennungUnknown);
-        KS_FUZZ_CHECK(spec.empty());
+        KS_FUZZ_CHECK(fileSpec.empty());
         return;
     case ProbeEnd::TreNotFound:
     case ProbeEnd::TreBad:
     case ProbeEnd::OtherError:
         KS_FUZZ_CHECK(ui.messages.size() == 1);
         KS_FUZZ_CHECK(kennung == kKennungUnknown);
-        KS_FUZZ_CHECK(spec == kMapPath);
+        KS_FUZZ_CHECK(fileSpec == kMapPath);
         return;
     case ProbeEnd::None:
     case ProbeEnd::AccessDenied:
@@ -86,16 +86,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     int restarts = 0;
     Services services{platform, probe, [&restarts] { ++restarts; }};
 
-    std::string spec = kMapPath;
+    std::string fileSpec = kMapPath;
     std::string kennung;
-    Trnsp_Read(services, spec, kennung);
+    Trnsp_Read(services, fileSpec, kennung);
 
     KS_FUZZ_CHECK(layer.counts.writes == 0 && layer.counts.flushes == 0);
     KS_FUZZ_CHECK(layer.counts.opens == layer.counts.closes);
     KS_FUZZ_CHECK(map == original);
     KS_FUZZ_CHECK(restarts == 0);
     KS_FUZZ_CHECK(probe.path == kMapPath);
-    checkProbeReport(probe.end, ui, spec, kennung, probe.img.TreFlags);
+    checkProbeReport(probe.end, ui, fileSpec, kennung, probe.img.TreFlags);
 
     const bool found = probe.end == ProbeEnd::Found;
     std::size_t flagAt = 0;
@@ -122,7 +122,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const std::int16_t index : {first, static_cast<std::int16_t>(1 - first)}) {
         layer.counts = {};
         ui.messages.clear();
-        Trnsp_Write(services, spec, index);
+        Trnsp_Write(services, fileSpec, index);
 
         KS_FUZZ_CHECK(map.size() == original.size() && twin == original);
         KS_FUZZ_CHECK(layer.counts.opens == layer.counts.closes);

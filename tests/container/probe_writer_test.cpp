@@ -264,7 +264,8 @@ TEST(ProbeWriterIo, AProbeAndAChangeCostTheFewestReadsTheyCan)
 {
     testing::ScriptedUi ui;
     testing::MemoryFileLayer files;
-    files.files["T.IMG"] = TileBuilder::ordinary(0x00).build();
+    // A real tile whose TRE header lies past the first 4 KiB.
+    files.files["T.IMG"] = testing::readFile(testing::sampleFile("bigblock.img"));
     platform::Platform platform{ui, files};
     ProbeState state;
     Services services{platform, state, nullptr};

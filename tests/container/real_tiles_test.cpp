@@ -63,21 +63,5 @@ INSTANTIATE_TEST_SUITE_P(Mkgmap, RealTileTest, ::testing::ValuesIn(kTiles), [](c
     return name.substr(0, name.find('.'));
 });
 
-TEST(RealTiles, AProbeCostsOneOpenAtMostTwoReadsAndOneClose)
-{
-    testing::ScriptedUi ui;
-    testing::MemoryFileLayer files;
-    files.files["T.IMG"] = testing::readFile(testing::sampleFile("bigblock.img"));
-    platform::Platform platform{ui, files};
-    ProbeState state;
-    Services services{platform, state, nullptr};
-    std::string path = "T.IMG";
-    std::string kennung;
-    Trnsp_Read(services, path, kennung);
-    EXPECT_EQ(kennung, kKennungOpaque);
-    EXPECT_EQ(std::tuple(files.counts.opens, files.counts.writes, files.counts.closes), std::tuple(1, 0, 1));
-    EXPECT_LE(files.counts.reads, 2);
-}
-
 }  // namespace
 }  // namespace ks::container
