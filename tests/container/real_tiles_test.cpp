@@ -4,7 +4,6 @@
 
 #include "container/img_container.h"
 #include "support/disk.h"
-#include "support/memory_files.h"
 #include "support/scripted_platform.h"
 
 namespace ks::container {
