@@ -49,12 +49,20 @@ QFont fixedPitch(double points)
     return font;
 }
 
+// A control with its text, named and placed on the client area.
+template <typename Control>
+Control* place(QWidget* parent, const char* name, const char* text, QRect geometry, const QFont& font)
+{
+    auto* control = new Control(QString::fromUtf8(text), parent);
+    control->setObjectName(QString::fromLatin1(name));
+    control->setGeometry(geometry);
+    control->setFont(font);
+    return control;
+}
+
 QLabel* label(QWidget* parent, const char* name, const char* text, QRect geometry, const QFont& font)
 {
-    auto* l = new QLabel(QString::fromUtf8(text), parent);
-    l->setObjectName(QString::fromLatin1(name));
-    l->setGeometry(geometry);
-    l->setFont(font);
+    auto* l = place<QLabel>(parent, name, text, geometry, font);
     l->setWordWrap(true);
     l->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     return l;
@@ -62,10 +70,7 @@ QLabel* label(QWidget* parent, const char* name, const char* text, QRect geometr
 
 QPushButton* button(QWidget* parent, const char* name, const char* text, QRect geometry, const QFont& font)
 {
-    auto* b = new WrapButton(QString::fromUtf8(text), parent);
-    b->setObjectName(QString::fromLatin1(name));
-    b->setGeometry(geometry);
-    b->setFont(font);
+    auto* b = place<WrapButton>(parent, name, text, geometry, font);
     b->setAutoDefault(false);
     return b;
 }
