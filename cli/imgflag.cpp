@@ -4,15 +4,16 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <memory>
 #include <optional>
 #include <system_error>
 #include <utility>
 
-#include "container/map_reader.h"
-#include "container/multi_map.h"
-#include "platform/posix_files.h"
+#include "container/flush_queue.h"
+#include "container/img_container.h"
+#include "platform/text.h"
 
 #ifndef KS_VERSION
 #error "KS_VERSION must name the program version"
@@ -23,7 +24,18 @@ namespace ks::cli {
 namespace {
 
 namespace fs = std::filesystem;
+using platform::Failure;
 using platform::RunTimeError;
+
+// The signal that asked imgflag to stop, or 0.
+std::atomic<int> gStopSignal{0};
+static_assert(std::atomic<int>::is_always_lock_free, "set from a signal handler");
+
+#ifdef _WIN32
+constexpr bool kEscapeBackslash = false;  // the separator; names cannot hold control characters there
+#else
+constexpr bool kEscapeBackslash = true;
+#endif
 
 enum class Command { Status, Transparent, Opaque };
 
@@ -78,21 +90,6 @@ std::string stateColumn(const FileReport& report)
     return text;
 }
 
-// The reason shown for a run-time error of the file layer or the container.
-std::string errorMessage(int number)
-{
-    switch (number) {
-    case platform::err::kOverflow: return "the container's block size or directory is out of range";
-    case platform::err::kFileNotFound: return "file not found";
-    case platform::err::kDeviceIo: return "input/output error";
-    case platform::err::kBadRecordNumber: return "a subfile lies before the start of the file";
-    case platform::err::kTooManyFiles: return "too many open files";
-    case platform::err::kPathFileAccess: return "cannot be opened for writing (read-only?)";
-    case platform::err::kPathNotFound: return "path not found";
-    default: return "run-time error " + std::to_string(number);
-    }
-}
-
 State stateOf(container::LookupOutcome outcome)
 {
     switch (outcome) {
@@ -104,150 +101,235 @@ State stateOf(container::LookupOutcome outcome)
     return State::Error;
 }
 
+// The state of a file that could not be opened: refused access, or an error.
+State stateOf(const RunTimeError& error)
+{
+    const Failure f = error.failure();
+    return f == Failure::AccessDenied || f == Failure::ReadOnly || f == Failure::NotRegular ? State::NoAccess
+                                                                                             : State::Error;
+}
+
 // Probes the file at path and, for the transparent and opaque commands,
 // rewrites the flag byte of every map whose bit differs (unless dry run).
-FileReport handleFile(platform::FileLayer& files, const std::string& path, const Options& options)
+// A file that was written is handed back in `written`, to be flushed.
+FileReport handleFile(platform::FileLayer& files, const std::string& path, const Options& options,
+                      std::unique_ptr<platform::MapFile>& written)
 {
     FileReport report;
     report.path = path;
+    const bool changing = options.command != Command::Status && !options.dryRun;
     std::unique_ptr<platform::MapFile> file;
     try {
-        file = files.openReadWrite(path);
+        file = files.open(path, changing ? platform::OpenMode::Change : platform::OpenMode::Probe);
     } catch (const RunTimeError& e) {
-        report.state = e.number() == platform::err::kPathFileAccess ? State::NoAccess : State::Error;
-        report.message = errorMessage(e.number());
+        report.state = stateOf(e);
+        report.message = e.english();
         return report;
     }
 
-    bool writing = false;
+    std::size_t bytesWritten = 0;
     try {
         container::MapReader reader(*file);
         container::ContainerMaps found;
-        const container::LookupOutcome outcome = container::FindMaps(reader, found);
+        container::LookupOutcome outcome = container::FindMaps(reader, found);
         if (outcome != container::LookupOutcome::Found) {
             report.state = stateOf(outcome);
             return report;
         }
         report.maps = found.maps.size();
-        report.transparentMaps = static_cast<std::size_t>(
-            std::count_if(found.maps.begin(), found.maps.end(), [](const container::MapEntry& map) {
-                return (map.TreFlags & container::kTransparentBit) != 0;
-            }));
+        report.transparentMaps = found.transparentMaps();
         if (options.command == Command::Status) {
             report.state = report.transparentMaps == report.maps ? State::Transparent
                            : report.transparentMaps == 0         ? State::Opaque
                                                                  : State::Mixed;
             return report;
         }
-
         const bool transparent = options.command == Command::Transparent;
-        // Stored byte per flag offset; maps sharing one TRE subfile share its byte.
-        std::vector<std::pair<std::uint64_t, std::uint8_t>> writes;
-        for (const container::MapEntry& map : found.maps) {
-            const std::uint8_t flags = container::SwitchedFlags(map.TreFlags, transparent);
-            const auto offset = static_cast<std::uint64_t>(map.flagOffset());
-            const bool listed = std::any_of(writes.begin(), writes.end(),
-                                            [offset](const auto& write) { return write.first == offset; });
-            if (flags != map.TreFlags && !listed) {
-                writes.emplace_back(offset, static_cast<std::uint8_t>(flags ^ found.XorByte));
+        if (changing) {
+            outcome = container::SwitchMaps(*file, found, transparent, bytesWritten);
+            if (outcome != container::LookupOutcome::Found) {
+                report.state = stateOf(outcome);
+                return report;
             }
-        }
-        report.changed = !writes.empty();
-        if (!options.dryRun && !writes.empty()) {
-            writing = true;
-            for (const auto& [offset, stored] : writes) {
-                file->writeByteAt(offset, stored);
-            }
-            file->flush();
+            report.changed = bytesWritten > 0;
+        } else {
+            report.changed = report.transparentMaps != (transparent ? report.maps : 0);
         }
         report.state = transparent ? State::Transparent : State::Opaque;
         report.transparentMaps = transparent ? report.maps : 0;
     } catch (const RunTimeError& e) {
         report.state = State::Error;
         report.changed.reset();
-        report.message = (writing ? "writing failed, the file may be partly switched: " : "") +
-                         errorMessage(e.number());
+        report.message = (bytesWritten > 0 ? "writing failed, the file may be partly switched: " : "") + e.english();
+    }
+    if (bytesWritten > 0) {
+        file->finishWrites();
+        written = std::move(file);
     }
     return report;
+}
+
+// A path for a line of text: nothing in it can pass for another line or reach the terminal raw.
+std::string printable(const std::string& path)
+{
+    return platform::escapeControls(path, kEscapeBackslash);
+}
+
+// The bytes of text in lower-case hexadecimal.
+std::string hex(const std::string& text)
+{
+    constexpr char kDigits[] = "0123456789abcdef";
+    std::string out;
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        out += kDigits[byte >> 4];
+        out += kDigits[byte & 0x0F];
+    }
+    return out;
+}
+
+// A path as std::filesystem takes it, from UTF-8, and back.
+fs::path toPath(const std::string& utf8)
+{
+    return fs::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
+std::string fromPath(const fs::path& path)
+{
+    const std::u8string text = path.u8string();
+    return std::string(text.begin(), text.end());
 }
 
 class Runner {
 public:
     Runner(const Options& options, std::ostream& out, std::ostream& err, platform::FileLayer& files)
-        : options_(options), out_(out), err_(err), files_(files)
+        : options_(options), out_(out), err_(err), files_(files), pending_(files)
     {
     }
 
     int run()
     {
         for (const std::string& path : options_.paths) {
-            std::error_code ec;
-            if (fs::is_directory(path, ec)) {
+            if (stopping()) {
+                break;
+            }
+            if (files_.isFolder(path)) {
                 handleFolder(path);
             } else {
                 handle(path);
             }
         }
+        flushPending();
         if (options_.json) {
             printJson();
         }
         if (options_.dryRun && options_.command != Command::Status && !options_.quiet) {
             err_ << "imgflag: dry run, nothing was written\n";
         }
+        if (outFailed_) {
+            err_ << "imgflag: the report could not be written to standard output\n";
+            return kExitProblem;
+        }
+        if (const int signal = gStopSignal.load(); signal != 0) {
+            err_ << "imgflag: stopped by signal " << signal << '\n';
+            return kExitSignalBase + signal;
+        }
         return problem_ ? kExitProblem : kExitOk;
     }
 
 private:
+    bool stopping() const { return outFailed_ || gStopSignal.load() != 0; }
+
     void handle(const std::string& path)
     {
-        FileReport report = handleFile(files_, path, options_);
+        std::unique_ptr<platform::MapFile> written;
+        FileReport report = handleFile(files_, path, options_, written);
+        if (written) {
+            pending_.add(std::move(written), path);
+        }
+        // A report waits for the files before it, so that the lines keep their order.
+        if (pending_.empty()) {
+            emit(report);
+        } else {
+            waiting_.push_back(std::move(report));
+        }
+        if (pending_.full()) {
+            flushPending();
+        }
+    }
+
+    // Puts every written byte on the medium, then reports the files that waited for it.
+    void flushPending()
+    {
+        for (const auto& failed : pending_.flush()) {
+            for (FileReport& report : waiting_) {
+                if (report.path == failed.path && report.changed.value_or(false)) {
+                    report.state = State::Error;
+                    report.changed.reset();
+                    report.message = "the new flag byte may not have reached the medium: " + failed.error.english();
+                }
+            }
+        }
+        for (const FileReport& report : waiting_) {
+            emit(report);
+        }
+        waiting_.clear();
+    }
+
+    void emit(const FileReport& report)
+    {
         const bool problem = isProblem(report.state);
         problem_ = problem_ || problem;
         if (!report.message.empty()) {
-            err_ << "imgflag: " << path << ": " << report.message << '\n';
+            err_ << "imgflag: " << printable(report.path) << ": " << report.message << '\n' << std::flush;
         }
         if (options_.quiet && !problem) {
             return;
         }
         if (options_.json) {
-            reports_.push_back(std::move(report));
+            reports_.push_back(report);
             return;
         }
-        out_ << stateColumn(report) << '\t' << report.path;
+        out_ << stateColumn(report) << '\t' << printable(report.path);
         if (report.changed) {
             out_ << '\t' << (*report.changed ? "changed" : "unchanged");
         }
-        out_ << '\n';
+        out_ << '\n' << std::flush;
+        outFailed_ = outFailed_ || !out_;
     }
 
     // Every regular file directly in folder, and with -r every file below
     // its subfolders (links to folders are not followed), in name order.
     void handleFolder(const std::string& folder)
     {
-        std::error_code ec;
-        fs::directory_iterator it(folder, ec);
-        if (ec) {
-            err_ << "imgflag: " << folder << ": cannot read the folder\n";
+        std::vector<std::pair<std::string, bool>> names;  // name, is a subfolder
+        try {
+            for (std::string& name : files_.regularFiles(folder)) {
+                names.emplace_back(std::move(name), false);
+            }
+        } catch (const RunTimeError& e) {
+            err_ << "imgflag: " << printable(folder) << ": cannot read the folder: " << e.english() << '\n';
             problem_ = true;
             return;
         }
-        std::vector<std::pair<std::string, bool>> names;  // name, is a subfolder
-        for (std::string& name : files_.regularFiles(folder)) {
-            names.emplace_back(std::move(name), false);
-        }
         if (options_.recursive) {
-            for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
+            std::error_code ec;
+            for (fs::directory_iterator it(toPath(folder), ec); !ec && it != fs::directory_iterator();
+                 it.increment(ec)) {
                 if (!it->is_symlink(ec) && it->is_directory(ec)) {
-                    names.emplace_back(it->path().filename().string(), true);
+                    names.emplace_back(fromPath(it->path().filename()), true);
                 }
             }
         }
         std::sort(names.begin(), names.end());
         if (names.empty() && !options_.quiet) {
-            err_ << "imgflag: " << folder << ": no files\n";
+            err_ << "imgflag: " << printable(folder) << ": no files\n";
         }
         for (const auto& [name, isFolder] : names) {
-            const std::string path = (fs::path(folder) / name).string();
+            if (stopping()) {
+                return;
+            }
+            const std::string path = fromPath(toPath(folder) / toPath(name));
             if (isFolder) {
                 handleFolder(path);
             } else {
@@ -262,6 +344,9 @@ private:
         for (const FileReport& report : reports_) {
             nlohmann::ordered_json entry;
             entry["path"] = report.path;
+            if (!platform::isValidUtf8(report.path)) {
+                entry["path_bytes"] = hex(report.path);  // "path" shows U+FFFD for the bytes that are no UTF-8
+            }
             entry["state"] = stateName(report.state);
             if (!isProblem(report.state)) {
                 entry["maps"] = report.maps;
@@ -281,15 +366,18 @@ private:
                                                                          : "opaque";
         document["dry_run"] = options_.dryRun;
         document["files"] = std::move(files);
-        // Paths that are not valid UTF-8 are printed with replacement characters.
-        out_ << document.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << '\n';
+        out_ << document.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << '\n' << std::flush;
+        outFailed_ = outFailed_ || !out_;
     }
 
     const Options& options_;
     std::ostream& out_;
     std::ostream& err_;
     platform::FileLayer& files_;
+    container::FlushQueue pending_;
+    std::vector<FileReport> waiting_;  // reports whose lines wait for the flush of the files before them
     bool problem_ = false;
+    bool outFailed_ = false;
     std::vector<FileReport> reports_;
 };
 
@@ -299,9 +387,14 @@ its header), no-access (read-only or not a regular file), error.
 
 Exit status: 0 when every file was a map and every requested change was made,
 1 when some file was not a map, could not be read or could not be changed,
-2 for a usage error.)";
+2 for a usage error, 128 + N when stopped by signal N.)";
 
 }  // namespace
+
+void requestStop(int signal)
+{
+    gStopSignal.store(signal);
+}
 
 int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, platform::FileLayer& files)
 {
@@ -352,12 +445,6 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
                       : subcommands[2]->parsed() ? Command::Opaque
                                                  : Command::Status;
     return Runner(options, out, err, files).run();
-}
-
-int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)
-{
-    platform::PosixFileLayer files;
-    return run(args, out, err, files);
 }
 
 }  // namespace ks::cli

@@ -1,4 +1,5 @@
 // imgflag: the command-line companion of the window program.
+#include <csignal>
 #include <exception>
 #include <iostream>
 #include <string>
@@ -6,10 +7,52 @@
 
 #include "imgflag.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+namespace {
+
+#ifdef _WIN32
+BOOL WINAPI onConsoleEvent(DWORD event)
+{
+    ks::cli::requestStop(event == CTRL_C_EVENT ? SIGINT : SIGTERM);
+    return TRUE;  // imgflag finishes the current file, then stops
+}
+#else
+void onSignal(int signal)
+{
+    ks::cli::requestStop(signal);
+}
+#endif
+
+// SIGINT, SIGTERM and SIGHUP let the current file finish and its line be
+// printed; a closed pipe shows as a failed write, not as sudden death.
+void installStopHandlers()
+{
+#ifdef _WIN32
+    SetConsoleCtrlHandler(onConsoleEvent, TRUE);
+    SetConsoleOutputCP(CP_UTF8);
+#else
+    struct sigaction action {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        sigaction(signal, &action, nullptr);
+    }
+    std::signal(SIGPIPE, SIG_IGN);
+#endif
+}
+
+}  // namespace
+
 int main(int argc, char** argv)
 {
+    installStopHandlers();
     try {
-        return ks::cli::run(std::vector<std::string>(argv, argv + argc), std::cout, std::cerr);
+        const auto files = ks::platform::nativeFileLayer();
+        return ks::cli::run(ks::platform::utf8Arguments(argc, argv), std::cout, std::cerr, *files);
     } catch (const std::exception& e) {
         std::cerr << "imgflag: " << e.what() << '\n';
         return ks::cli::kExitProblem;

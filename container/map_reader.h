@@ -1,9 +1,10 @@
 // Bounds-checked little-endian reads from an open map file, served from one
-// small window so that a lookup costs as few reads of the medium as it can.
+// window of the file so that a lookup costs as few reads of the medium as it can.
 #pragma once
 
 #include <array>
 #include <cstdint>
+#include <vector>
 
 #include "le.h"
 #include "platform/platform.h"
@@ -12,31 +13,37 @@ namespace ks::container {
 
 class MapReader {
 public:
-    // Bytes fetched per read of the medium.
+    // Bytes fetched by a read of the medium; a forward sweep, as through a
+    // long directory, doubles them up to kLargestWindow.
     static constexpr std::size_t kWindowSize = 4096;
+    static constexpr std::size_t kLargestWindow = 64 * 1024;
 
     explicit MapReader(platform::MapFile& file);
 
-    // Reads the little-endian value at offset. Bytes past the end of the file
-    // read as zero. Throws RunTimeError 63 for a negative offset and 6 for a
-    // position past the 32-bit range; a failed read changes nothing.
+    // Reads the little-endian value at offset; bytes past the end of the file
+    // read as zero. Throws the file layer's RunTimeError; a failed read changes nothing.
     template <std::unsigned_integral T>
-    T read(std::int64_t offset)
+    T read(std::uint64_t offset)
     {
         std::array<std::uint8_t, sizeof(T)> bytes{};
-        fetch(offset, bytes);
+        readBytes(offset, bytes);
         return le::load<T>(bytes);
     }
 
+    // Fills out with the bytes at offset, zero past the end of the file.
+    // Throws the file layer's RunTimeError; a failed read changes nothing.
+    void readBytes(std::uint64_t offset, std::span<std::uint8_t> out);
+
     // Whether offset lies at or past the end of the file.
-    bool pastEnd(std::int64_t offset) const;
+    bool pastEnd(std::uint64_t offset) const { return offset >= fileSize_; }
 
 private:
-    void fetch(std::int64_t offset, std::span<std::uint8_t> out);
 
     platform::MapFile& file_;
     std::uint64_t fileSize_;
-    std::array<std::uint8_t, kWindowSize> window_;  // valid for windowLength_ bytes from windowStart_
+    std::vector<std::uint8_t> window_;  // valid for windowLength_ bytes from windowStart_
+    std::vector<std::uint8_t> spare_;   // the next window, until its read has succeeded
+    std::size_t windowSize_ = kWindowSize;
     std::uint64_t windowStart_ = 0;
     std::size_t windowLength_ = 0;
 };

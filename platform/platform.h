@@ -9,9 +9,11 @@
 #include <memory>
 #include <optional>
 #include <span>
-#include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
+
+#include "errors.h"
 
 namespace ks::platform {
 
@@ -46,7 +48,7 @@ struct Message {
     bool operator==(const Message&) const = default;
 };
 
-// One filter of the open-file dialog: the text shown and the pattern matched.
+// One filter of the open-file dialog: the text shown, exactly, and the pattern matched.
 struct FileFilter {
     std::string description;
     std::string pattern;
@@ -60,10 +62,11 @@ public:
     // Shows a modal message box and returns the button the user chose.
     virtual Answer messageBox(const Message& message) = 0;
 
-    // Shows the open-file dialog for an existing file; returns the chosen
-    // absolute path, or nothing when the user cancelled.
+    // Shows the open-file dialog for an existing file, opened at `current`
+    // (the path chosen last, or empty); returns the chosen absolute path, or
+    // nothing when the user cancelled.
     virtual std::optional<std::string> chooseFile(const std::vector<FileFilter>& filters,
-                                                  std::size_t preselectedFilter) = 0;
+                                                  std::size_t preselectedFilter, const std::string& current) = 0;
 
     // Removes every entry (and its mark) from the file list.
     virtual void listClear() = 0;
@@ -79,6 +82,8 @@ public:
     virtual void listSetMarked(std::size_t i, bool marked) = 0;
     // Marks or unmarks every entry at once.
     virtual void listSetAllMarked(bool marked) = 0;
+    // Gives the list the keyboard focus, on its first entry, without marking it.
+    virtual void listFocusFirst() = 0;
 
     // Sets the caption of the main window.
     virtual void setCaption(const std::string& caption) = 0;
@@ -91,30 +96,13 @@ public:
     virtual std::string toUpper(const std::string& text) const = 0;
 };
 
-// A run-time error of the file layer or of the position arithmetic: the
-// error number the program's messages show, and its text.
-class RunTimeError : public std::runtime_error {
-public:
-    RunTimeError(int number, const std::string& text) : std::runtime_error(text), number_(number) {}
-    int number() const { return number_; }
-    std::string text() const { return what(); }
-
-private:
-    int number_;
+// How a map file is opened.
+enum class OpenMode {
+    Probe,   // to look at it: for reading and writing, as a change would, but no lock
+    Change,  // to switch it: also locked against a second switching process
 };
 
-// The run-time error numbers the program tells apart or raises itself.
-namespace err {
-inline constexpr int kOverflow = 6;             // arithmetic result out of range
-inline constexpr int kFileNotFound = 53;        // the path names no file
-inline constexpr int kDeviceIo = 57;            // the medium failed to read or write
-inline constexpr int kTooManyFiles = 67;        // no file handle left
-inline constexpr int kBadRecordNumber = 63;     // a position before the start of the file
-inline constexpr int kPathFileAccess = 75;      // opening for writing refused
-inline constexpr int kPathNotFound = 76;        // a folder of the path is missing
-}  // namespace err
-
-// A map file opened for reading and writing; closed when destroyed.
+// A map file opened for reading and writing; closed (and unlocked) when destroyed.
 class MapFile {
 public:
     virtual ~MapFile() = default;
@@ -124,11 +112,13 @@ public:
     // Reads up to out.size() bytes at offset into out; returns how many were
     // there (fewer at the end of the file). Throws RunTimeError.
     virtual std::size_t readAt(std::uint64_t offset, std::span<std::uint8_t> out) = 0;
-    // Writes one byte at offset, which must lie inside the file: the file never
-    // grows. Throws RunTimeError.
+    // Writes one byte at offset, after checking right before it that the file
+    // still reaches past offset and that its path still names this file; the
+    // file never grows. Throws RunTimeError, having written nothing.
     virtual void writeByteAt(std::uint64_t offset, std::uint8_t value) = 0;
-    // Returns once everything written is on the medium. Throws RunTimeError.
-    virtual void flush() = 0;
+    // Starts putting what was written on the medium and releases the lock of
+    // a Change open; FileLayer::flush waits for it to end.
+    virtual void finishWrites() = 0;
 };
 
 // Opens map files and enumerates folders.
@@ -136,16 +126,38 @@ class FileLayer {
 public:
     virtual ~FileLayer() = default;
 
-    // Opens an existing regular file for reading and writing; never creates
-    // one. Throws RunTimeError 53 for a missing file and 75 when writing is
-    // refused (read-only mark, read-only medium, a folder, an empty path).
-    virtual std::unique_ptr<MapFile> openReadWrite(const std::string& path) = 0;
+    // Opens the existing regular file at path for reading and writing after
+    // checking its type without opening it: never creates a file and never
+    // opens a folder, pipe, socket or device. A Change open waits briefly for
+    // another process's lock, then fails as busy. Throws RunTimeError.
+    virtual std::unique_ptr<MapFile> open(const std::string& path, OpenMode mode) = 0;
 
     // Names (without the folder) of every regular file directly in folder,
     // hidden ones included, links only when they lead to a regular file; in no
-    // particular order. A folder that cannot be read yields no names.
+    // particular order. Throws RunTimeError when the folder cannot be read.
     virtual std::vector<std::string> regularFiles(const std::string& folder) = 0;
+
+    // Waits until everything written to files is on the medium. Returns one
+    // entry per file: nothing, or why that file's bytes may not be there
+    // (Failure::Unconfirmed when the medium failed without saying for which file).
+    virtual std::vector<std::optional<RunTimeError>> flush(std::span<MapFile* const> files) = 0;
+
+    // Whether path names a folder (following links).
+    virtual bool isFolder(const std::string& path) = 0;
 };
+
+// The file layer of the system the program runs on.
+std::unique_ptr<FileLayer> nativeFileLayer();
+
+// The program's arguments in UTF-8, argv[0] first.
+std::vector<std::string> utf8Arguments(int argc, char** argv);
+
+// Separators between the folders of a path; the first is the one to write.
+#ifdef _WIN32
+inline constexpr std::string_view kPathSeparators = "\\/";
+#else
+inline constexpr std::string_view kPathSeparators = "/";
+#endif
 
 // Everything the program's logic reaches outside itself.
 struct Platform {

@@ -1,5 +1,6 @@
 // The file layer on POSIX systems: map files opened by their real path,
-// positional reads and one-byte writes, and the folder enumeration.
+// positional reads and one-byte writes, open file description locks, the
+// batch flush and the folder enumeration.
 #pragma once
 
 #include "platform.h"
@@ -8,15 +9,16 @@ namespace ks::platform {
 
 class PosixFileLayer final : public FileLayer {
 public:
-    // Opens path for reading and writing. A file without any write permission
-    // bit is refused with 75 even for root, like a read-only mark elsewhere.
-    std::unique_ptr<MapFile> openReadWrite(const std::string& path) override;
-
-    // Every regular file directly in folder (links to regular files included).
+    // A file whose owner may not write it is refused as read-only, also for root.
+    std::unique_ptr<MapFile> open(const std::string& path, OpenMode mode) override;
     std::vector<std::string> regularFiles(const std::string& folder) override;
+    // Waits for each file's own write-back (which tells which file failed),
+    // then makes each file system commit and flush its cache once.
+    std::vector<std::optional<RunTimeError>> flush(std::span<MapFile* const> files) override;
+    bool isFolder(const std::string& path) override;
 };
 
-// The run-time error number for a failed open, read or write with errno value.
-int runTimeErrorFor(int errnoValue);
+// The run-time error for a failed system call with errnoValue.
+RunTimeError errnoError(int errnoValue);
 
 }  // namespace ks::platform

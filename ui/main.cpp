@@ -2,7 +2,6 @@
 #include <QApplication>
 
 #include "main_window.h"
-#include "platform/posix_files.h"
 
 int main(int argc, char** argv)
 {
@@ -10,8 +9,8 @@ int main(int argc, char** argv)
     QApplication::setApplicationName(QStringLiteral("Kartenschalter"));
     QApplication::setApplicationVersion(QStringLiteral(KS_VERSION));
     QApplication::setWindowIcon(ks::ui::appIcon());
-    ks::platform::PosixFileLayer files;
-    ks::ui::MainWindow window(files);
+    const auto files = ks::platform::nativeFileLayer();
+    ks::ui::MainWindow window(*files);
     window.show();
     return QApplication::exec();
 }

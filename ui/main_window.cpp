@@ -1,6 +1,8 @@
 #include "main_window.h"
 
 #include <QApplication>
+#include <algorithm>
+#include <string_view>
 #include <QFontDatabase>
 #include <QLabel>
 #include <QLayout>
@@ -9,7 +11,8 @@
 #include <QPainter>
 #include <QTimer>
 
-#include "info_text.h"
+#include "shell/info_text.h"
+#include "shell/layout.h"
 #include "widgets.h"
 
 namespace ks::ui {
@@ -18,61 +21,37 @@ namespace {
 
 int px(int twips)
 {
-    return qRound(twips / kTwipsPerPixel);
+    return shell::pixels(twips);
 }
 
-QRect twipsRect(int left, int top, int width, int height)
+QRect pixelRect(const shell::Twips& t)
 {
-    return QRect(px(left), px(top), px(width), px(height));
+    return QRect(px(t.a), px(t.b), px(t.c), px(t.d));
 }
 
-// A sans-serif at a point size: one with Arial's metrics where there is one,
-// since the texts were laid out for narrow fonts; else the platform's default.
-QFont sans(double points, bool bold = false)
+// The layout's font: a sans-serif with Arial's metrics where there is one,
+// since the texts were laid out for narrow fonts, else the platform's
+// default; Courier New, or a metric-compatible fixed-pitch font.
+QFont fontFor(const shell::Font& spec)
 {
     QFont font = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
-    font.setFamilies({QStringLiteral("Liberation Sans"), QStringLiteral("Arial"), font.family()});
-    font.setStyleHint(QFont::SansSerif);
-    font.setPointSizeF(points);
-    font.setBold(bold);
+    if (spec.face == shell::Face::Fixed) {
+        font.setFamilies({QStringLiteral("Courier New"), QStringLiteral("Liberation Mono")});
+        font.setStyleHint(QFont::TypeWriter);
+        font.setFixedPitch(true);
+    } else {
+        font.setFamilies({QStringLiteral("Liberation Sans"), QStringLiteral("Arial"), font.family()});
+        font.setStyleHint(QFont::SansSerif);
+    }
+    font.setPointSizeF(spec.points);
+    font.setBold(spec.bold);
+    font.setUnderline(spec.underline);
     return font;
 }
 
-// Courier New, or a metric-compatible fixed-pitch font where it is missing.
-QFont fixedPitch(double points)
+QColor colour(std::int32_t rgb)
 {
-    QFont font;
-    font.setFamilies({QStringLiteral("Courier New"), QStringLiteral("Liberation Mono")});
-    font.setStyleHint(QFont::TypeWriter);
-    font.setFixedPitch(true);
-    font.setPointSizeF(points);
-    return font;
-}
-
-// A control with its text, named and placed on the client area.
-template <typename Control>
-Control* place(QWidget* parent, const char* name, const char* text, QRect geometry, const QFont& font)
-{
-    auto* control = new Control(QString::fromUtf8(text), parent);
-    control->setObjectName(QString::fromLatin1(name));
-    control->setGeometry(geometry);
-    control->setFont(font);
-    return control;
-}
-
-QLabel* label(QWidget* parent, const char* name, const char* text, QRect geometry, const QFont& font)
-{
-    auto* l = place<QLabel>(parent, name, text, geometry, font);
-    l->setWordWrap(true);
-    l->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    return l;
-}
-
-QPushButton* button(QWidget* parent, const char* name, const char* text, QRect geometry, const QFont& font)
-{
-    auto* b = place<WrapButton>(parent, name, text, geometry, font);
-    b->setAutoDefault(false);
-    return b;
+    return QColor((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF);
 }
 
 }  // namespace
@@ -96,97 +75,111 @@ void MainWindow::buildControls()
 {
     auto* area = new ClientArea(this);
     area->setObjectName(QStringLiteral("client"));
-    area->setFixedSize(kClientWidth, kClientHeight);
+    area->setFixedSize(px(shell::kClientWidthTwips), px(shell::kClientHeightTwips));
     setCentralWidget(area);
     connect(area, &ClientArea::painted, this, &MainWindow::Form_Paint);
 
-    lst_ = new QListWidget(area);
-    lst_->setObjectName(QStringLiteral("lst"));
-    lst_->setGeometry(twipsRect(300, 30, 5400, 8160));
-    lst_->setFont(fixedPitch(9.75));
-    lst_->setSelectionMode(QAbstractItemView::MultiSelection);
-    lst_->setUniformItemSizes(true);
-
-    const QFont legend = sans(8.25, true);
-    label(area, "Label2", "<   >  IMG-Datei ist nicht transparent", twipsRect(6360, 60, 3135, 195), legend);
-    label(area, "Label6", "         (IMG-File is not transparent)", twipsRect(6360, 360, 2925, 195), legend);
-    label(area, "Label3", "< T >  IMG-Datei  i s t  transparent", twipsRect(6360, 720, 2955, 195), legend);
-    label(area, "Label7", "         (IMG-File is transparent)", twipsRect(6360, 960, 2595, 195), legend);
-
-    QPushButton* mark = button(area, "cmd_Mark", "Alle markieren  (Select all)", twipsRect(6180, 1560, 1740, 930), legend);
-    QPushButton* nomark =
-        button(area, "cmd_nomark", "Keine markieren  (deselect all)", twipsRect(8400, 1560, 1740, 930), legend);
-
-    label(area, "Label4",
-          "Auswahl /Markieren: durch Mausklick oder navigieren mit Pfeiltasten und EIN/AUS über Leertaste",
-          twipsRect(6360, 2760, 3540, 840), sans(9.75));
-    label(area, "Label5",
-          "(select/deselect with a mouse click  or navigate with the arrows and select with the space key)",
-          twipsRect(6360, 3600, 3525, 780), sans(9.75));
-
-    QFont waitFont = sans(13.5, true);
-    waitFont.setUnderline(true);
-    lbl_Warten_ = label(area, "lbl_Warten", "  bitte warten ...  (please wait)", twipsRect(6690, 4440, 2700, 810),
-                        waitFont);
-    lbl_Warten_->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
-    lbl_Warten_->setAutoFillBackground(true);
-    QPalette waitColours = lbl_Warten_->palette();
-    waitColours.setColor(QPalette::WindowText, QColor(255, 0, 0));
-    waitColours.setColor(QPalette::Window, QColor(192, 255, 255));
-    lbl_Warten_->setPalette(waitColours);
-    lbl_Warten_->hide();
-
-    label(area, "Label1", "Alle markierten Dateien", twipsRect(6720, 5400, 2835, 300), sans(12, true));
-    label(area, "Label8", "(for all selected files)", twipsRect(6840, 5760, 2535, 300), sans(12, true));
-
-    auto* line1 = new LineShape(QPoint(px(7975), px(6090)), QPoint(px(6990), px(7440)), 2, area);
-    line1->setObjectName(QStringLiteral("Line1"));
-    auto* line2 = new LineShape(QPoint(px(8385), px(6090)), QPoint(px(9362), px(7440)), 2, area);
-    line2->setObjectName(QStringLiteral("Line2"));
-
-    const QFont batch = sans(9.75, true);
-    QPushButton* transparent = button(area, "cmd_Trnsp", "Transparent schalten  (make transparent)",
-                                      twipsRect(6120, 6840, 1755, 1395), batch);
-    transparent->setProperty("index", 1);
-    QPushButton* opaque = button(area, "cmd_Trnsp", "N i c h t transparent schalten  (make not transparent)",
-                                 twipsRect(8430, 6840, 1743, 1395), batch);
-    opaque->setProperty("index", 0);
-
-    QWidget::setTabOrder(lst_, transparent);
-    QWidget::setTabOrder(transparent, mark);
-    QWidget::setTabOrder(mark, opaque);
-    QWidget::setTabOrder(opaque, nomark);
-
-    connect(mark, &QPushButton::clicked, this, [this] { workflow_->cmd_Mark_Click(); });
-    connect(nomark, &QPushButton::clicked, this, [this] { workflow_->cmd_nomark_Click(); });
-    connect(transparent, &QPushButton::clicked, this, [this] { workflow_->cmd_Trnsp_Click(1); });
-    connect(opaque, &QPushButton::clicked, this, [this] { workflow_->cmd_Trnsp_Click(0); });
+    std::vector<std::pair<int, QWidget*>> focusOrder;
+    for (const shell::Control& c : shell::kControls) {
+        const QString text = QString::fromUtf8(c.text);
+        QWidget* widget = nullptr;
+        switch (c.kind) {
+        case shell::Kind::List: {
+            lst_ = new QListWidget(area);
+            lst_->setSelectionMode(QAbstractItemView::MultiSelection);
+            lst_->setUniformItemSizes(true);
+            widget = lst_;
+            break;
+        }
+        case shell::Kind::Label: {
+            auto* label = new QLabel(text, area);
+            label->setWordWrap(true);
+            label->setAlignment((c.centred ? Qt::AlignHCenter : Qt::AlignLeft) | Qt::AlignTop);
+            if (c.background != shell::kDefaultColour || c.foreground != shell::kDefaultColour) {
+                QPalette palette = label->palette();
+                if (c.foreground != shell::kDefaultColour) {
+                    palette.setColor(QPalette::WindowText, colour(c.foreground));
+                }
+                if (c.background != shell::kDefaultColour) {
+                    palette.setColor(QPalette::Window, colour(c.background));
+                    label->setAutoFillBackground(true);
+                }
+                label->setPalette(palette);
+            }
+            if (std::string_view(c.name) == "lbl_Warten") {
+                lbl_Warten_ = label;
+            }
+            widget = label;
+            break;
+        }
+        case shell::Kind::Button: {
+            auto* button = new WrapButton(text, area);
+            button->setAutoDefault(false);
+            if (c.index >= 0) {
+                button->setProperty("index", c.index);
+            }
+            const shell::Command command = c.command;
+            connect(button, &QPushButton::clicked, this, [this, command] { run(command); });
+            widget = button;
+            break;
+        }
+        case shell::Kind::Line:
+            widget = new LineShape(QPoint(px(c.place.a), px(c.place.b)), QPoint(px(c.place.c), px(c.place.d)),
+                                   c.lineWidth, area);
+            break;
+        }
+        widget->setObjectName(QString::fromLatin1(c.name));
+        if (c.kind != shell::Kind::Line) {
+            widget->setGeometry(pixelRect(c.place));
+            widget->setFont(fontFor(c.font));
+        }
+        widget->setVisible(!c.hiddenAtStart);
+        if (c.tabOrder >= 0) {
+            focusOrder.emplace_back(c.tabOrder, widget);
+        }
+    }
+    std::sort(focusOrder.begin(), focusOrder.end());
+    for (std::size_t i = 1; i < focusOrder.size(); ++i) {
+        QWidget::setTabOrder(focusOrder[i - 1].second, focusOrder[i].second);
+    }
     lst_->setFocus();
 }
 
 void MainWindow::buildMenu()
 {
-    QMenu* file = menuBar()->addMenu(QStringLiteral("&Datei (file)"));
-    file->setObjectName(QStringLiteral("keiner"));
-    file->setSeparatorsCollapsible(false);
-    QAction* choose = file->addAction(QString::fromUtf8("&Pfad wählen (select path)"));
-    choose->setObjectName(QStringLiteral("mn_Datei"));
-    file->addSeparator()->setObjectName(QStringLiteral("kein"));
-    file->addSeparator()->setObjectName(QStringLiteral("keine"));
-    QAction* end = file->addAction(QStringLiteral("&Ende (exit)"));
-    end->setObjectName(QStringLiteral("mn_End"));
+    QMenu* file = nullptr;
+    for (const shell::MenuItem& item : shell::kMenu) {
+        const QString text = QString::fromUtf8(item.text);
+        if (item.opensFileMenu) {
+            file = menuBar()->addMenu(text);
+            file->setObjectName(QString::fromLatin1(item.name));
+            file->setSeparatorsCollapsible(false);
+            continue;
+        }
+        QAction* action = !item.inFileMenu ? menuBar()->addAction(text)
+                          : text == QStringLiteral("-") ? file->addSeparator()
+                                                        : file->addAction(text);
+        action->setObjectName(QString::fromLatin1(item.name));
+        if (item.command != shell::Command::None) {
+            const shell::Command command = item.command;
+            connect(action, &QAction::triggered, this, [this, command] { run(command); });
+        }
+    }
+}
 
-    QAction* gap = menuBar()->addAction(QStringLiteral("       "));
-    gap->setObjectName(QStringLiteral("dummy"));
-    QAction* restart = menuBar()->addAction(QStringLiteral("&Neustart (restart)"));
-    restart->setObjectName(QStringLiteral("mn_Neustart"));
-    QAction* help = menuBar()->addAction(QStringLiteral("&Info"));
-    help->setObjectName(QStringLiteral("mn_Help"));
-
-    connect(choose, &QAction::triggered, this, [this] { workflow_->mn_Datei_Click(); });
-    connect(end, &QAction::triggered, this, &MainWindow::mn_End_Click);
-    connect(restart, &QAction::triggered, this, [this] { workflow_->mn_Neustart_Click(); });
-    connect(help, &QAction::triggered, this, &MainWindow::mn_Help_Click);
+void MainWindow::run(shell::Command command)
+{
+    switch (command) {
+    case shell::Command::None: break;
+    case shell::Command::ChoosePath: workflow_->mn_Datei_Click(); break;
+    case shell::Command::Exit: mn_End_Click(); break;
+    case shell::Command::Restart: workflow_->mn_Neustart_Click(); break;
+    case shell::Command::Info: mn_Help_Click(); break;
+    case shell::Command::MarkAll: workflow_->cmd_Mark_Click(); break;
+    case shell::Command::MarkNone: workflow_->cmd_nomark_Click(); break;
+    case shell::Command::MakeTransparent: workflow_->cmd_Trnsp_Click(1); break;
+    case shell::Command::MakeOpaque: workflow_->cmd_Trnsp_Click(0); break;
+    }
 }
 
 void MainWindow::Form_Paint()
@@ -201,11 +194,8 @@ void MainWindow::Form_Paint()
 
 void MainWindow::mn_Help_Click()
 {
-    std::string text;
-    for (std::string_view line : kInfoLines) {
-        text.append(line).append("\r\n");
-    }
-    ui_->messageBox(platform::Message{text, std::string(kInfoTitle), platform::Icon::None, platform::Buttons::Ok});
+    ui_->messageBox(
+        platform::Message{shell::infoText(), std::string(shell::kInfoTitle), platform::Icon::None, platform::Buttons::Ok});
 }
 
 void MainWindow::mn_End_Click()

@@ -7,6 +7,7 @@
 
 #include "platform/platform.h"
 #include "qt_ui.h"
+#include "shell/layout.h"
 #include "workflow/workflow.h"
 
 class QListWidget;
@@ -14,12 +15,6 @@ class QLabel;
 class QPushButton;
 
 namespace ks::ui {
-
-// Window geometry comes in twips; the screen has 15 twips to a pixel.
-inline constexpr double kTwipsPerPixel = 15.0;
-// The fixed client area, in pixels.
-inline constexpr int kClientWidth = 698;
-inline constexpr int kClientHeight = 554;
 
 class MainWindow : public QMainWindow {
     Q_OBJECT
@@ -36,6 +31,8 @@ public:
 private:
     void buildControls();
     void buildMenu();
+    // Runs a command of a button or menu item.
+    void run(shell::Command command);
     void Form_Paint();
     void mn_End_Click();
 

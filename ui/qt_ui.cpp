@@ -1,6 +1,7 @@
 #include "qt_ui.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QDir>
 #include <QFileDialog>
 #include <QMessageBox>
@@ -54,7 +55,7 @@ QString QtUi::nameFilter(const platform::FileFilter& filter)
 }
 
 std::optional<std::string> QtUi::chooseFile(const std::vector<platform::FileFilter>& filters,
-                                            std::size_t preselectedFilter)
+                                            std::size_t preselectedFilter, const std::string& current)
 {
     if (chooseFileHook_) {
         return chooseFileHook_();
@@ -71,16 +72,21 @@ std::optional<std::string> QtUi::chooseFile(const std::vector<platform::FileFilt
     if (preselectedFilter < static_cast<std::size_t>(names.size())) {
         dialog.selectNameFilter(names.at(static_cast<qsizetype>(preselectedFilter)));
     }
-    if (lastChosen_.isEmpty()) {
+    // Qt squeezes the runs of spaces out of a filter's text; the texts are shown as written.
+    if (auto* types = dialog.findChild<QComboBox*>(QStringLiteral("fileTypeCombo"))) {
+        for (int i = 0; i < types->count() && i < static_cast<int>(filters.size()); ++i) {
+            types->setItemText(i, QString::fromStdString(filters[static_cast<std::size_t>(i)].description));
+        }
+    }
+    if (current.empty()) {
         dialog.setDirectory(QDir::current());
     } else {
-        dialog.selectFile(lastChosen_);
+        dialog.selectFile(QString::fromStdString(current));
     }
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
         return std::nullopt;
     }
-    lastChosen_ = dialog.selectedFiles().constFirst();
-    return QDir::toNativeSeparators(lastChosen_).toStdString();
+    return QDir::toNativeSeparators(dialog.selectedFiles().constFirst()).toStdString();
 }
 
 void QtUi::listClear()
@@ -124,6 +130,12 @@ void QtUi::listSetAllMarked(bool marked)
     } else {
         list_->clearSelection();
     }
+}
+
+void QtUi::listFocusFirst()
+{
+    list_->setFocus();
+    list_->setCurrentRow(0, QItemSelectionModel::NoUpdate);
 }
 
 void QtUi::setCaption(const std::string& caption)

@@ -18,7 +18,7 @@ public:
 
     platform::Answer messageBox(const platform::Message& message) override;
     std::optional<std::string> chooseFile(const std::vector<platform::FileFilter>& filters,
-                                          std::size_t preselectedFilter) override;
+                                          std::size_t preselectedFilter, const std::string& current) override;
     void listClear() override;
     void listAdd(const std::string& text) override;
     std::size_t listCount() const override;
@@ -26,6 +26,7 @@ public:
     bool listMarked(std::size_t i) const override;
     void listSetMarked(std::size_t i, bool marked) override;
     void listSetAllMarked(bool marked) override;
+    void listFocusFirst() override;
     void setCaption(const std::string& caption) override;
     void setWaitVisible(bool visible) override;
     void processEvents() override;
@@ -43,7 +44,6 @@ private:
     QWidget* window_;
     QListWidget* list_;
     QLabel* waitLabel_;
-    QString lastChosen_;
     std::function<platform::Answer(const platform::Message&)> messageHook_;
     std::function<std::optional<std::string>()> chooseFileHook_;
 };

@@ -1,7 +1,6 @@
 #include "workflow.h"
 
 #include <algorithm>
-#include <filesystem>
 #include <utility>
 
 namespace ks::workflow {
@@ -9,11 +8,12 @@ namespace ks::workflow {
 using platform::Buttons;
 using platform::Icon;
 using platform::Message;
+using platform::RunTimeError;
 
 namespace {
 
 constexpr std::string_view kImgSuffix = ".IMG";
-constexpr char kSeparator = '/';
+constexpr char kSeparator = platform::kPathSeparators.front();
 
 }  // namespace
 
@@ -29,7 +29,7 @@ Workflow::Workflow(platform::Platform& platform)
 
 void Workflow::Cmdialg_IO(int /*Wahl: always "open an existing file"*/, std::string& FileSpec)
 {
-    if (auto chosen = platform_.ui.chooseFile(dialogFilters(), kImgFilter)) {
+    if (auto chosen = platform_.ui.chooseFile(dialogFilters(), kImgFilter, ws_.DialogFileName)) {
         ws_.DialogFileName = std::move(*chosen);
     }
     FileSpec = ws_.DialogFileName;
@@ -51,22 +51,37 @@ void Workflow::mn_Datei_Click()
     platform::Ui& ui = platform_.ui;
     if (ws_.Relist != 1) {
         Cmdialg_IO(1, ws_.CurFile);
-        const std::string shown = ui.toUpper(ws_.CurFile);
+        const std::string shown = container::Shown(ui, ws_.CurFile);
         if (!shown.ends_with(kImgSuffix)) {
             ui.messageBox(Message{shown, "F e h l e r, keine IMG-Datei!! (not an IMG)", Icon::None, Buttons::Ok});
             mn_Neustart_Click();
             return;
         }
-        std::string chosen = ws_.CurFile;
-        if (chosen.find(kSeparator) == std::string::npos) {
-            chosen = std::filesystem::absolute(chosen).string();
-        }
-        // The folder ends at the last separator before the name's last character.
-        const std::size_t cut = chosen.rfind(kSeparator, chosen.size() - 2);
-        ws_.DirReal = chosen.substr(0, cut + 1);
-        ws_.DirPath = ui.toUpper(ws_.DirReal);
+        chooseFolderOf(ws_.CurFile);
     }
     listFolder();
+}
+
+void Workflow::openPath(const std::string& path)
+{
+    ws_.DialogFileName = path;
+    if (platform_.files.isFolder(path)) {
+        ws_.DirReal = path.find_last_of(platform::kPathSeparators) == path.size() - 1 ? path : path + kSeparator;
+        ws_.DirPath = container::Shown(platform_.ui, ws_.DirReal);
+    } else {
+        chooseFolderOf(path);
+    }
+    listFolder();
+}
+
+void Workflow::chooseFolderOf(const std::string& file)
+{
+    // The folder ends at the last separator before the name's last character;
+    // a bare name lies in the working folder.
+    const std::size_t cut = file.size() < 2 ? std::string::npos
+                                            : file.find_last_of(platform::kPathSeparators, file.size() - 2);
+    ws_.DirReal = cut == std::string::npos ? std::string(".") + kSeparator : file.substr(0, cut + 1);
+    ws_.DirPath = container::Shown(platform_.ui, ws_.DirReal);
 }
 
 void Workflow::listFolder()
@@ -75,18 +90,25 @@ void Workflow::listFolder()
     ui.listClear();
     ws_.ListedFiles.clear();
     ws_.FileCount = 0;
+    ui.setWaitVisible(true);
+    ui.processEvents();
 
-    // Entries appear sorted by their upper-case text.
+    // Entries appear sorted by their text.
     std::vector<std::pair<std::string, std::string>> names;  // shown, real
-    for (std::string& name : platform_.files.regularFiles(ws_.DirReal)) {
-        names.emplace_back(ui.toUpper(name), std::move(name));
+    try {
+        for (std::string& name : platform_.files.regularFiles(ws_.DirReal)) {
+            names.emplace_back(container::Shown(ui, name), std::move(name));
+        }
+    } catch (const RunTimeError& e) {
+        ui.messageBox(Message{"Pfad " + ws_.DirPath + " nicht lesbar (cannot read folder)\r\n" + e.text(),
+                              "F e h l e r !", Icon::Warning, Buttons::Ok});
+        mn_Neustart_Click();
+        return;
     }
     std::sort(names.begin(), names.end());
 
-    ui.setWaitVisible(true);
-    ui.processEvents();
-    for (const auto& [shown, real] : names) {
-        ws_.EnumName = shown;
+    for (auto& [shown, real] : names) {
+        ws_.EnumName = std::move(shown);
         ws_.CurFile = ws_.DirReal + real;
         container::Trnsp_Read(services_, ws_.CurFile, ws_.Kennung);
         if (ws_.Kennung == container::kKennungAbort) {
@@ -94,12 +116,15 @@ void Workflow::listFolder()
         }
         if (!ws_.CurFile.empty()) {
             ui.listAdd(ws_.EnumName + ws_.Kennung);
-            ws_.ListedFiles.push_back(ws_.CurFile);
+            ws_.ListedFiles.push_back(std::move(real));
             ++ws_.FileCount;
         }
     }
     ui.setCaption("Pfad " + ws_.DirPath + " hat " + std::to_string(ws_.FileCount) + " Dateien");
     ui.setWaitVisible(false);
+    if (ws_.FileCount > 0) {
+        ui.listFocusFirst();
+    }
 }
 
 void Workflow::cmd_Mark_Click()
@@ -117,18 +142,27 @@ void Workflow::cmd_Trnsp_Click(std::int16_t Index)
     platform::Ui& ui = platform_.ui;
     ui.setWaitVisible(true);
     ui.processEvents();
+    // Every changed byte is on the medium before the pass ends, also when it is cancelled.
+    container::FlushQueue pending(platform_.files);
+    services_.pending = &pending;
+    const auto finish = [&] {
+        services_.pending = nullptr;
+        container::ReportFlushFailures(ui, pending.flush());
+    };
     const std::size_t n = std::min(ui.listCount(), ws_.ListedFiles.size());
     for (ws_.Pos = 0; ws_.Pos < n; ++ws_.Pos) {
         if (!ui.listMarked(ws_.Pos)) {
             continue;
         }
-        ws_.CurFile = ws_.ListedFiles[ws_.Pos];
+        ws_.CurFile = ws_.DirReal + ws_.ListedFiles[ws_.Pos];
         container::Trnsp_Read(services_, ws_.CurFile, ws_.Kennung);
         if (ws_.Kennung == container::kKennungAbort) {
+            finish();
             return;  // the probe has already emptied the window
         }
         container::Trnsp_Write(services_, ws_.CurFile, Index);
     }
+    finish();
     ui.setWaitVisible(false);
     ui.messageBox(Message{"Transparenz-Änderung beendet ... (finished)", "", Icon::None, Buttons::Ok});
     if (ws_.DirReal.empty()) {

@@ -22,17 +22,17 @@ inline constexpr std::size_t kImgFilter = 1;
 
 // The working variables that the commands share.
 struct WorkState {
-    std::string EnumName;   // upper-case name of the file being listed
-    std::string CurFile;    // real path of the file being handled
-    std::string DirPath;    // listed folder for display: upper case, ends with '/'; empty when none
-    std::string Kennung;    // status text of the last probe
-    std::size_t Pos = 0;    // list index of the marking and batch passes
+    std::string EnumName;       // name of the file being listed, as shown
+    std::string CurFile;        // real path of the file being handled
+    std::string DirPath;        // listed folder as shown: upper case, ends with a separator; empty when none
+    std::string Kennung;        // status text of the last probe
+    std::size_t Pos = 0;        // list index of the marking and batch passes
     std::size_t FileCount = 0;  // entries the listing pass has added
     std::int16_t Relist = 0;    // 1 while the batch pass lists the folder again
-    container::ProbeState Probe;  // what the last lookup found
+    container::ProbeState Probe;  // what the last walk found
 
-    std::string DirReal;                   // the listed folder as it is on disk
-    std::vector<std::string> ListedFiles;  // the real path behind each list entry
+    std::string DirReal;                   // the listed folder as it is on disk, ending with a separator
+    std::vector<std::string> ListedFiles;  // the real name behind each list entry
     std::string DialogFileName;            // the path chosen last in the open-file dialog
 };
 
@@ -46,6 +46,9 @@ public:
     // Lets the user pick any file and lists its folder (with Relist = 1 lists
     // the current folder again without asking).
     void mn_Datei_Click();
+    // Lists the folder at path, or the folder of the file at path, as if that
+    // file had been chosen in the dialog (a path given at start or dropped).
+    void openPath(const std::string& path);
     // Empties the window and forgets the folder.
     void mn_Neustart_Click();
     // Marks every entry.
@@ -53,7 +56,8 @@ public:
     // Unmarks every entry.
     void cmd_nomark_Click();
     // Makes every marked file transparent (Index 1) or opaque (Index 0),
-    // reports the end and lists the folder again.
+    // waits until every changed byte is on the medium, reports the end and
+    // lists the folder again.
     void cmd_Trnsp_Click(std::int16_t Index);
     // Shows the open-file dialog; FileSpec receives the chosen path, or after
     // Cancel the path chosen last (empty if none ever was).
@@ -62,6 +66,7 @@ public:
     const WorkState& state() const { return ws_; }
 
 private:
+    void chooseFolderOf(const std::string& file);
     void listFolder();
 
     platform::Platform& platform_;

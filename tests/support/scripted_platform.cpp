@@ -17,7 +17,7 @@ platform::Answer ScriptedUi::messageBox(const platform::Message& message)
 }
 
 std::optional<std::string> ScriptedUi::chooseFile(const std::vector<platform::FileFilter>& filters,
-                                                  std::size_t preselectedFilter)
+                                                  std::size_t preselectedFilter, const std::string&)
 {
     ++dialogCalls;
     lastFilters = filters;

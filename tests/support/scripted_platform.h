@@ -39,6 +39,7 @@ public:
     std::string caption;
     bool waitVisible = false;
     int processEventsCalls = 0;
+    bool focusedFirst = false;
     int dialogCalls = 0;
     std::vector<platform::FileFilter> lastFilters;
     std::size_t lastPreselected = 0;
@@ -46,7 +47,7 @@ public:
 
     platform::Answer messageBox(const platform::Message& message) override;
     std::optional<std::string> chooseFile(const std::vector<platform::FileFilter>& filters,
-                                          std::size_t preselectedFilter) override;
+                                          std::size_t preselectedFilter, const std::string& current) override;
     void listClear() override { list.clear(); }
     void listAdd(const std::string& text) override { list.push_back({text, false}); }
     std::size_t listCount() const override { return list.size(); }
@@ -54,6 +55,7 @@ public:
     bool listMarked(std::size_t i) const override { return list.at(i).marked; }
     void listSetMarked(std::size_t i, bool marked) override { list.at(i).marked = marked; }
     void listSetAllMarked(bool marked) override;
+    void listFocusFirst() override { focusedFirst = true; }
     void setCaption(const std::string& text) override { caption = text; }
     void setWaitVisible(bool visible) override { waitVisible = visible; }
     void processEvents() override { ++processEventsCalls; }

@@ -2,9 +2,10 @@
 #pragma once
 
 #include <array>
+#include <string>
 #include <string_view>
 
-namespace ks::ui {
+namespace ks::shell {
 
 inline constexpr std::string_view kInfoTitle = "     Karten transparent schalten";
 
@@ -32,4 +33,14 @@ inline constexpr std::array<std::string_view, 21> kInfoLines = {
     "Für Wiederholungen, andere Directory o.ä. ==> Menüpunkt \u201ANeustart'",
 };
 
-}  // namespace ks::ui
+// The info box's text: every line followed by CR LF, the last one too.
+inline std::string infoText()
+{
+    std::string text;
+    for (const std::string_view line : kInfoLines) {
+        text.append(line).append("\r\n");
+    }
+    return text;
+}
+
+}  // namespace ks::shell

@@ -1,0 +1,135 @@
+// The main window as data, for every toolkit that draws it: each control
+// with its name, text, place in twips and font, the menu, and the commands
+// they start. No toolkit code.
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+namespace ks::shell {
+
+// Positions are in twips: 1440 to the inch, 15 to a pixel at 96 dpi.
+inline constexpr int kTwipsPerInch = 1440;
+inline constexpr int kTwipsPerPixelAt96Dpi = 15;
+// The window's fixed client area.
+inline constexpr int kClientWidthTwips = 10470;
+inline constexpr int kClientHeightTwips = 8310;
+
+// What a control or menu item does when chosen.
+enum class Command {
+    None,
+    ChoosePath,       // the listing pass with the open-file dialog
+    Exit,             // ends the program at once
+    Restart,          // empties the window
+    Info,             // shows the info box
+    MarkAll,          // marks every entry
+    MarkNone,         // unmarks every entry
+    MakeTransparent,  // the batch pass with index 1
+    MakeOpaque,       // the batch pass with index 0
+};
+
+enum class Kind { List, Label, Button, Line };
+
+enum class Face {
+    Sans,   // MS Sans Serif, or the platform's narrow sans-serif
+    Fixed,  // Courier New, or a metric-compatible fixed-pitch font
+};
+
+struct Font {
+    Face face = Face::Sans;
+    double points = 8.25;
+    bool bold = false;
+    bool underline = false;
+};
+
+// A rectangle (left, top, width, height), or for a line its two end points
+// (x1, y1, x2, y2), in twips from the top left of the client area.
+struct Twips {
+    int a, b, c, d;
+};
+
+inline constexpr std::int32_t kDefaultColour = -1;
+
+struct Control {
+    const char* name;  // the control's name; the two batch buttons share theirs
+    int index;         // element of a control array, else -1
+    Kind kind;
+    const char* text;  // UTF-8, shown exactly
+    Twips place;
+    Font font;
+    int tabOrder;      // position in the keyboard focus order, -1 when never focused
+    Command command;
+    bool centred = false;
+    bool hiddenAtStart = false;
+    std::int32_t foreground = kDefaultColour;  // 0xRRGGBB
+    std::int32_t background = kDefaultColour;
+    int lineWidth = 0;  // pixels, for lines
+};
+
+inline constexpr Font kLegend{Face::Sans, 8.25, true};
+inline constexpr Font kInstructions{Face::Sans, 9.75};
+inline constexpr Font kCaptions{Face::Sans, 12, true};
+inline constexpr Font kBatch{Face::Sans, 9.75, true};
+
+inline constexpr Control kControls[] = {
+    {"lst", -1, Kind::List, "", {300, 30, 5400, 8160}, {Face::Fixed, 9.75}, 0, Command::None},
+    {"Label2", -1, Kind::Label, "<   >  IMG-Datei ist nicht transparent", {6360, 60, 3135, 195}, kLegend, -1,
+     Command::None},
+    {"Label6", -1, Kind::Label, "         (IMG-File is not transparent)", {6360, 360, 2925, 195}, kLegend, -1,
+     Command::None},
+    {"Label3", -1, Kind::Label, "< T >  IMG-Datei  i s t  transparent", {6360, 720, 2955, 195}, kLegend, -1,
+     Command::None},
+    {"Label7", -1, Kind::Label, "         (IMG-File is transparent)", {6360, 960, 2595, 195}, kLegend, -1,
+     Command::None},
+    {"cmd_Mark", -1, Kind::Button, "Alle markieren  (Select all)", {6180, 1560, 1740, 930}, kLegend, 2,
+     Command::MarkAll},
+    {"cmd_nomark", -1, Kind::Button, "Keine markieren  (deselect all)", {8400, 1560, 1740, 930}, kLegend, 4,
+     Command::MarkNone},
+    {"Label4", -1, Kind::Label,
+     "Auswahl /Markieren: durch Mausklick oder navigieren mit Pfeiltasten und EIN/AUS über Leertaste",
+     {6360, 2760, 3540, 840}, kInstructions, -1, Command::None},
+    {"Label5", -1, Kind::Label,
+     "(select/deselect with a mouse click  or navigate with the arrows and select with the space key)",
+     {6360, 3600, 3525, 780}, kInstructions, -1, Command::None},
+    {"lbl_Warten", -1, Kind::Label, "  bitte warten ...  (please wait)", {6690, 4440, 2700, 810},
+     {Face::Sans, 13.5, true, true}, -1, Command::None, true, true, 0xFF0000, 0xC0FFFF},
+    {"Label1", -1, Kind::Label, "Alle markierten Dateien", {6720, 5400, 2835, 300}, kCaptions, -1, Command::None},
+    {"Label8", -1, Kind::Label, "(for all selected files)", {6840, 5760, 2535, 300}, kCaptions, -1, Command::None},
+    {"Line1", -1, Kind::Line, "", {7975, 6090, 6990, 7440}, {}, -1, Command::None, false, false, kDefaultColour,
+     kDefaultColour, 2},
+    {"Line2", -1, Kind::Line, "", {8385, 6090, 9362, 7440}, {}, -1, Command::None, false, false, kDefaultColour,
+     kDefaultColour, 2},
+    {"cmd_Trnsp", 1, Kind::Button, "Transparent schalten  (make transparent)", {6120, 6840, 1755, 1395}, kBatch,
+     1, Command::MakeTransparent},
+    {"cmd_Trnsp", 0, Kind::Button, "N i c h t transparent schalten  (make not transparent)",
+     {8430, 6840, 1743, 1395}, kBatch, 3, Command::MakeOpaque},
+};
+
+// The menu bar: top-level items, and the items of the first one's submenu.
+struct MenuItem {
+    const char* text;  // an ampersand marks the access key; "-" is a separator
+    const char* name;
+    bool inFileMenu;   // in "&Datei (file)", else on the bar
+    Command command;
+    bool opensFileMenu = false;
+};
+
+inline constexpr MenuItem kMenu[] = {
+    {"&Datei (file)", "keiner", false, Command::None, true},
+    {"&Pfad wählen (select path)", "mn_Datei", true, Command::ChoosePath},
+    {"-", "kein", true, Command::None},
+    {"-", "keine", true, Command::None},
+    {"&Ende (exit)", "mn_End", true, Command::Exit},
+    {"       ", "dummy", false, Command::None},
+    {"&Neustart (restart)", "mn_Neustart", false, Command::Restart},
+    {"&Info", "mn_Help", false, Command::Info},
+};
+
+// Pixels for a length in twips at dpi dots per inch, rounded to nearest.
+constexpr int pixels(int twips, int dpi = kTwipsPerInch / kTwipsPerPixelAt96Dpi)
+{
+    const long long scaled = static_cast<long long>(twips) * dpi;
+    return static_cast<int>((scaled + (scaled >= 0 ? kTwipsPerInch / 2 : -kTwipsPerInch / 2)) / kTwipsPerInch);
+}
+
+}  // namespace ks::shell
