@@ -1,9 +1,13 @@
 #!/usr/bin/env bash
-# Rebuilds the real map tiles in this folder from tiny.osm with Debian's mkgmap:
-#   opaque.img       map 63240011, default options (512-byte blocks)
-#   transparent.img  map 63240012, --transparent
-#   bigblock.img     map 63240013, --block-size=4096
+# Rebuilds the real map tiles in this folder with Debian's mkgmap:
+#   opaque.img       map 63240011 from tiny.osm, default options (512-byte blocks)
+#   transparent.img  map 63240012 from tiny.osm, --transparent
+#   bigblock.img     map 63240013 from tiny.osm, --block-size=4096
 #   gmapsupp.img     --gmapsupp of transparent.img and opaque.img (two maps)
+#   contours.img     --gmapsupp of five contour line tiles written by
+#                    make_contours.py, maps 63240021 to 63240025 in that
+#                    order; 63240022 and 63240024 are --transparent, so
+#                    opaque and transparent maps alternate
 # mkgmap stamps the build date into each file, so only those bytes differ
 # between runs; the layout the tests rely on stays the same.
 set -euo pipefail
@@ -22,20 +26,20 @@ fi
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-# mkgmap OUTDIR OPTION... : compiles tiny.osm into OUTDIR, showing the log only on failure.
+# compile OUTDIR INPUT OPTION... : compiles INPUT into OUTDIR, showing the log only on failure.
 compile() {
-    local out=$1
-    shift
+    local out=$1 input=$2
+    shift 2
     mkdir -p "$work/$out"
-    if ! (cd "$work/$out" && mkgmap --output-dir=. "$@" "$here/tiny.osm" >mkgmap.log 2>&1); then
+    if ! (cd "$work/$out" && mkgmap --output-dir=. "$@" "$input" >mkgmap.log 2>&1); then
         cat "$work/$out/mkgmap.log" >&2
         exit 1
     fi
 }
 
-compile opaque --mapname=63240011 --description="KS opaque"
-compile transparent --mapname=63240012 --description="KS transparent" --transparent
-compile bigblock --mapname=63240013 --description="KS big block" --block-size=4096
+compile opaque "$here/tiny.osm" --mapname=63240011 --description="KS opaque"
+compile transparent "$here/tiny.osm" --mapname=63240012 --description="KS transparent" --transparent
+compile bigblock "$here/tiny.osm" --mapname=63240013 --description="KS big block" --block-size=4096
 
 mkdir -p "$work/pair"
 cp "$work/opaque/63240011.img" "$work/transparent/63240012.img" "$work/pair/"
@@ -45,9 +49,28 @@ if ! (cd "$work/pair" && mkgmap --output-dir=. --gmapsupp --description="KS pair
     exit 1
 fi
 
+# Five contour tiles; the even positions are opaque, the odd ones transparent.
+mkdir -p "$work/contours"
+for i in 0 1 2 3 4; do
+    name=6324002$((i + 1))
+    python3 "$here/make_contours.py" "$i" >"$work/contours/$name.osm"
+    options=(--mapname="$name" --description="KS contours $((i + 1))")
+    if [ $((i % 2)) -eq 1 ]; then
+        options+=(--transparent)
+    fi
+    compile "tile$i" "$work/contours/$name.osm" "${options[@]}"
+    cp "$work/tile$i/$name.img" "$work/contours/"
+done
+if ! (cd "$work/contours" && mkgmap --output-dir=. --gmapsupp --description="KS contours" \
+        63240021.img 63240022.img 63240023.img 63240024.img 63240025.img >mkgmap.log 2>&1); then
+    cat "$work/contours/mkgmap.log" >&2
+    exit 1
+fi
+
 cp "$work/opaque/63240011.img" "$here/opaque.img"
 cp "$work/transparent/63240012.img" "$here/transparent.img"
 cp "$work/bigblock/63240013.img" "$here/bigblock.img"
 cp "$work/pair/gmapsupp.img" "$here/gmapsupp.img"
-chmod 644 "$here"/{opaque,transparent,bigblock,gmapsupp}.img
+cp "$work/contours/gmapsupp.img" "$here/contours.img"
+chmod 644 "$here"/{opaque,transparent,bigblock,gmapsupp,contours}.img
 ls -l "$here"/*.img
