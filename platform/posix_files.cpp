@@ -15,9 +15,7 @@ namespace ks::platform {
 
 namespace {
 
-// How long a Change open waits for another process's lock before it reports the file as busy.
-constexpr std::chrono::milliseconds kLockPatience{3000};
-constexpr std::chrono::milliseconds kLockRetry{10};
+constexpr std::chrono::milliseconds kLockRetry{10};  // between two tries to take a lock
 
 [[noreturn]] void raiseErrno(int errnoValue)
 {
@@ -80,9 +78,9 @@ int setLock(int fd, short type)
 }
 
 // Takes the write lock, waiting a little for another process to let go of it.
-void lockForChange(int fd)
+void lockForChange(int fd, std::chrono::milliseconds patience)
 {
-    const auto giveUp = std::chrono::steady_clock::now() + kLockPatience;
+    const auto giveUp = std::chrono::steady_clock::now() + patience;
     while (setLock(fd, F_WRLCK) != 0) {
         if (errno == EINVAL || errno == ENOLCK || errno == EOPNOTSUPP) {
             return;  // the file system keeps no such locks; they are advisory anyway
@@ -235,7 +233,7 @@ std::unique_ptr<MapFile> PosixFileLayer::open(const std::string& path, OpenMode 
         throw RunTimeError(Failure::Changed);
     }
     if (mode == OpenMode::Change) {
-        lockForChange(fd);
+        lockForChange(fd, lockPatience_);
         if (::fstat(fd, &info) != 0) {  // the size after any wait for the lock
             raiseErrno(errno);
         }

@@ -3,12 +3,21 @@
 // batch flush and the folder enumeration.
 #pragma once
 
+#include <chrono>
+
 #include "platform.h"
 
 namespace ks::platform {
 
 class PosixFileLayer final : public FileLayer {
 public:
+    // lockPatience: how long a Change open waits for another process's lock
+    // before it reports the file as busy.
+    explicit PosixFileLayer(std::chrono::milliseconds lockPatience = std::chrono::seconds(3))
+        : lockPatience_(lockPatience)
+    {
+    }
+
     // A file whose owner may not write it is refused as read-only, also for root.
     std::unique_ptr<MapFile> open(const std::string& path, OpenMode mode) override;
     std::vector<std::string> regularFiles(const std::string& folder) override;
@@ -16,6 +25,9 @@ public:
     // then makes each file system commit and flush its cache once.
     std::vector<std::optional<RunTimeError>> flush(std::span<MapFile* const> files) override;
     bool isFolder(const std::string& path) override;
+
+private:
+    std::chrono::milliseconds lockPatience_;
 };
 
 // The run-time error for a failed system call with errnoValue.

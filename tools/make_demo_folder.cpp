@@ -1,9 +1,10 @@
 // Fills a folder with synthetic map tiles to try the program on: opaque and
-// transparent tiles, a masked one, a read-only one and a text file.
+// transparent tiles, a masked one, a combined container whose maps disagree,
+// a read-only one and a text file.
 #include <filesystem>
 #include <iostream>
 
-#include "support/disk.h"
+#include "support/temp_dir.h"
 #include "support/tile_builder.h"
 
 int main(int argc, char** argv)
@@ -30,6 +31,7 @@ int main(int argc, char** argv)
     put("HOEHEN01.IMG", TileBuilder::ordinary(0x02).build());
     put("HOEHEN02.IMG", TileBuilder::ordinary(0x06).build());
     put("MASKIERT.IMG", TileBuilder::ordinary(0x02).masked().build());
+    put("GMAPSUPP.IMG", TileBuilder::combined({0x00, 0x02, 0x00, 0x00, 0x02}).build());
     ks::testing::makeReadOnly(put("SCHREIBGESCHUETZT.IMG", TileBuilder::ordinary(0x00).build()));
     ks::testing::writeFile((folder / "liesmich.txt").string(),
                            ks::testing::Bytes{'D', 'e', 'm', 'o', '-', 'O', 'r', 'd', 'n', 'e', 'r', '\n'});

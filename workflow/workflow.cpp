@@ -29,8 +29,9 @@ Workflow::Workflow(platform::Platform& platform)
 
 void Workflow::Cmdialg_IO(int /*Wahl: always "open an existing file"*/, std::string& FileSpec)
 {
-    if (auto chosen = platform_.ui.chooseFile(dialogFilters(), kImgFilter, ws_.DialogFileName)) {
+    if (auto chosen = platform_.ui.chooseFile(dialogFilters(), kImgFilter, ws_.DialogStart)) {
         ws_.DialogFileName = std::move(*chosen);
+        ws_.DialogStart = ws_.DialogFileName;
     }
     FileSpec = ws_.DialogFileName;
 }
@@ -64,11 +65,13 @@ void Workflow::mn_Datei_Click()
 
 void Workflow::openPath(const std::string& path)
 {
-    ws_.DialogFileName = path;
-    if (platform_.files.isFolder(path)) {
-        ws_.DirReal = path.find_last_of(platform::kPathSeparators) == path.size() - 1 ? path : path + kSeparator;
+    ws_.DialogStart = path;
+    const bool endsWithSeparator = !path.empty() && platform::kPathSeparators.find(path.back()) != std::string::npos;
+    if (endsWithSeparator || platform_.files.isFolder(path)) {
+        ws_.DirReal = endsWithSeparator ? path : path + kSeparator;
         ws_.DirPath = container::Shown(platform_.ui, ws_.DirReal);
     } else {
+        ws_.DialogFileName = path;
         chooseFolderOf(path);
     }
     listFolder();

@@ -33,7 +33,8 @@ struct WorkState {
 
     std::string DirReal;                   // the listed folder as it is on disk, ending with a separator
     std::vector<std::string> ListedFiles;  // the real name behind each list entry
-    std::string DialogFileName;            // the path chosen last in the open-file dialog
+    std::string DialogFileName;            // the file chosen last in the open-file dialog or given at start
+    std::string DialogStart;               // where the dialog opens: that file, or a folder given since
 };
 
 // The commands of the main window, run against the platform's services.

@@ -1,10 +1,56 @@
 #include "scripted_platform.h"
 
+#include <algorithm>
+
 namespace ks::testing {
+
+namespace {
+
+std::string nameOf(const std::string& path)
+{
+    return path.substr(path.find_last_of(platform::kPathSeparators) + 1);
+}
+
+class ScriptedFile final : public platform::MapFile {
+public:
+    ScriptedFile(std::unique_ptr<platform::MapFile> inner, const std::string& path, Log& log,
+                 const std::function<void(const std::string&)>& beforeWrite)
+        : inner(std::move(inner)), path(path), log_(log), beforeWrite_(beforeWrite)
+    {
+        log_.push_back("open " + nameOf(path));
+    }
+    ~ScriptedFile() override { log_.push_back("close " + nameOf(path)); }
+
+    std::uint64_t size() const override { return inner->size(); }
+    std::size_t readAt(std::uint64_t offset, std::span<std::uint8_t> out) override
+    {
+        log_.push_back("read " + nameOf(path));
+        return inner->readAt(offset, out);
+    }
+    void writeByteAt(std::uint64_t offset, std::uint8_t value) override
+    {
+        log_.push_back("write " + nameOf(path));
+        if (beforeWrite_) {
+            beforeWrite_(path);
+        }
+        inner->writeByteAt(offset, value);
+    }
+    void finishWrites() override { inner->finishWrites(); }
+
+    std::unique_ptr<platform::MapFile> inner;
+    std::string path;
+
+private:
+    Log& log_;
+    const std::function<void(const std::string&)>& beforeWrite_;
+};
+
+}  // namespace
 
 platform::Answer ScriptedUi::messageBox(const platform::Message& message)
 {
     messages.push_back(message);
+    log_.push_back("box " + message.prompt.substr(0, message.prompt.find('\r')));
     if (onMessage) {
         onMessage();
     }
@@ -17,9 +63,9 @@ platform::Answer ScriptedUi::messageBox(const platform::Message& message)
 }
 
 std::optional<std::string> ScriptedUi::chooseFile(const std::vector<platform::FileFilter>& filters,
-                                                  std::size_t preselectedFilter, const std::string&)
+                                                  std::size_t preselectedFilter, const std::string& current)
 {
-    ++dialogCalls;
+    log_.push_back("dialog at " + current);
     lastFilters = filters;
     lastPreselected = preselectedFilter;
     if (choices.empty()) {
@@ -35,6 +81,12 @@ void ScriptedUi::listSetAllMarked(bool marked)
     for (auto& entry : list) {
         entry.marked = marked;
     }
+}
+
+void ScriptedUi::setWaitVisible(bool visible)
+{
+    waitVisible = visible;
+    log_.push_back(visible ? "wait shown" : "wait hidden");
 }
 
 std::string ScriptedUi::toUpper(const std::string& text) const
@@ -65,13 +117,39 @@ std::vector<std::string> ScriptedUi::entries() const
     return texts;
 }
 
-std::vector<std::string> ScriptedUi::prompts() const
+std::unique_ptr<platform::MapFile> ScriptedFileLayer::open(const std::string& path, platform::OpenMode mode)
 {
-    std::vector<std::string> texts;
-    for (const auto& message : messages) {
-        texts.push_back(message.prompt);
+    return std::make_unique<ScriptedFile>(native_->open(path, mode), path, log_, beforeWrite);
+}
+
+std::vector<std::string> ScriptedFileLayer::regularFiles(const std::string& folder)
+{
+    log_.push_back("list folder");
+    return native_->regularFiles(folder);
+}
+
+std::vector<std::optional<platform::RunTimeError>> ScriptedFileLayer::flush(std::span<platform::MapFile* const> files)
+{
+    std::string line = "flush";
+    std::vector<platform::MapFile*> inner;
+    for (platform::MapFile* file : files) {
+        auto* scripted = static_cast<ScriptedFile*>(file);
+        line += " " + nameOf(scripted->path);
+        inner.push_back(scripted->inner.get());
     }
-    return texts;
+    log_.push_back(line);
+    auto results = native_->flush(inner);
+    for (std::size_t i = 0; i < files.size() && flushFailure; ++i) {
+        if (auto failure = flushFailure(static_cast<ScriptedFile*>(files[i])->path)) {
+            results[i] = failure;
+        }
+    }
+    return results;
+}
+
+long ScriptedPlatform::count(const std::string& prefix) const
+{
+    return std::count_if(log.begin(), log.end(), [&](const std::string& line) { return line.starts_with(prefix); });
 }
 
 }  // namespace ks::testing

@@ -1,17 +1,18 @@
 // A platform for tests: records every message box and answers from a script,
-// keeps the list, caption and wait label in memory, and uses the real file
-// layer so that the bytes on disk can be checked.
+// keeps the list, caption and wait label in memory, and wraps the system's
+// file layer so that every open, read, write, flush and close lands in one
+// log with the boxes, and a test can step in right before a write or a flush.
 #pragma once
 
 #include <deque>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
 
 #include "platform/platform.h"
-#include "platform/posix_files.h"
 
 namespace ks::platform {
 
@@ -25,6 +26,10 @@ inline void PrintTo(const Message& m, std::ostream* os)
 
 namespace ks::testing {
 
+// What happened, in order: "open NAME", "read NAME", "write NAME", "close NAME",
+// "flush NAME NAME...", "box FIRST LINE OF THE PROMPT"; NAME is the file's name without its folder.
+using Log = std::vector<std::string>;
+
 class ScriptedUi final : public platform::Ui {
 public:
     struct Entry {
@@ -32,15 +37,15 @@ public:
         bool marked = false;
     };
 
-    std::vector<platform::Message> messages;       // every box shown, in order
-    std::deque<platform::Answer> answers;          // answers to OK/Cancel boxes; OK when empty
+    explicit ScriptedUi(Log& log) : log_(log) {}
+
+    std::vector<platform::Message> messages;         // every box shown, in order
+    std::deque<platform::Answer> answers;            // answers to OK/Cancel boxes; OK when empty
     std::deque<std::optional<std::string>> choices;  // dialog results; Cancel when empty
     std::vector<Entry> list;
     std::string caption;
     bool waitVisible = false;
-    int processEventsCalls = 0;
-    bool focusedFirst = false;
-    int dialogCalls = 0;
+    int focusedFirst = 0;  // listFocusFirst calls
     std::vector<platform::FileFilter> lastFilters;
     std::size_t lastPreselected = 0;
     std::function<void()> onMessage;  // runs inside every message box, e.g. to change the disk
@@ -55,23 +60,49 @@ public:
     bool listMarked(std::size_t i) const override { return list.at(i).marked; }
     void listSetMarked(std::size_t i, bool marked) override { list.at(i).marked = marked; }
     void listSetAllMarked(bool marked) override;
-    void listFocusFirst() override { focusedFirst = true; }
+    void listFocusFirst() override { ++focusedFirst; }
     void setCaption(const std::string& text) override { caption = text; }
-    void setWaitVisible(bool visible) override { waitVisible = visible; }
-    void processEvents() override { ++processEventsCalls; }
+    void setWaitVisible(bool visible) override;
+    void processEvents() override { log_.push_back("events"); }
     std::string toUpper(const std::string& text) const override;
 
     // The texts of all entries, in order.
     std::vector<std::string> entries() const;
-    // The prompts of all message boxes shown, in order.
-    std::vector<std::string> prompts() const;
+
+private:
+    Log& log_;
 };
 
-// The scripted UI together with the real file layer.
+// The system's file layer, logged, with seams.
+class ScriptedFileLayer final : public platform::FileLayer {
+public:
+    explicit ScriptedFileLayer(Log& log) : log_(log), native_(platform::nativeFileLayer()) {}
+
+    // Runs right before each one-byte write, with the file's path; may change
+    // the file under the writer, or throw a RunTimeError as a failed write.
+    std::function<void(const std::string& path)> beforeWrite;
+    // Gives the flush of a file's path a failure.
+    std::function<std::optional<platform::RunTimeError>(const std::string& path)> flushFailure;
+
+    std::unique_ptr<platform::MapFile> open(const std::string& path, platform::OpenMode mode) override;
+    std::vector<std::string> regularFiles(const std::string& folder) override;
+    std::vector<std::optional<platform::RunTimeError>> flush(std::span<platform::MapFile* const> files) override;
+    bool isFolder(const std::string& path) override { return native_->isFolder(path); }
+
+private:
+    Log& log_;
+    std::unique_ptr<platform::FileLayer> native_;
+};
+
+// The scripted UI and file layer sharing one log.
 struct ScriptedPlatform {
-    ScriptedUi ui;
-    platform::PosixFileLayer files;
+    Log log;
+    ScriptedUi ui{log};
+    ScriptedFileLayer files{log};
     platform::Platform platform{ui, files};
+
+    // How many log lines start with prefix.
+    long count(const std::string& prefix) const;
 };
 
 }  // namespace ks::testing

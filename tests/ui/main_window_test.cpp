@@ -12,10 +12,10 @@
 #include <QTest>
 #include <QTimer>
 
-#include "support/disk.h"
+#include "support/temp_dir.h"
 #include "support/tile_builder.h"
 #include "platform/posix_files.h"
-#include "ui/info_text.h"
+#include "shell/info_text.h"
 #include "ui/main_window.h"
 #include "ui/widgets.h"
 
@@ -226,7 +226,7 @@ TEST(MainWindowInfo, TheInfoBoxOpensOnceAtTheFirstPaintAndThenOnlyThroughInfo)
     ASSERT_EQ(texts.size(), 1U) << "covering and uncovering does not bring it back";
 
     QString expected;
-    for (auto line : kInfoLines) {
+    for (auto line : shell::kInfoLines) {
         expected += QString::fromUtf8(line.data(), static_cast<qsizetype>(line.size())) + '\n';
     }
     EXPECT_EQ(texts[0].toStdString(), expected.toStdString());
@@ -273,8 +273,7 @@ TEST_F(MainWindowTest, ARoundTripThroughTheWidgetsChangesTheMarkedMaps)
     EXPECT_EQ(entries(), (std::vector<std::string>{"A.IMG  <T>", "B.IMG  <T>", "C.IMG  <T>"}));
     EXPECT_TRUE(list()->selectedItems().isEmpty());
     const testing::Bytes after = testing::readFile(dir.file("a.img"));
-    EXPECT_EQ(testing::differingOffsets(before, after),
-              std::vector<std::size_t>{static_cast<std::size_t>(TileBuilder::ordinary(0).flagOffset())});
+    EXPECT_EQ(after, TileBuilder::ordinary(0x02).build());
 
     QTest::mouseClick(findChild<QWidget>("cmd_Mark"), Qt::LeftButton);
     QTest::mouseClick(findChild<QWidget>("cmd_nomark"), Qt::LeftButton);

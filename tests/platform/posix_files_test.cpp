@@ -1,0 +1,187 @@
+// The POSIX file layer: what it refuses to open and with which number, that
+// it never opens a pipe or device at all, the checks right before a write,
+// the lock of a change, and the folder enumeration.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <sys/inotify.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include "platform/posix_files.h"
+#include "support/temp_dir.h"
+
+namespace ks::platform {
+namespace {
+
+using testing::Bytes;
+namespace fs = std::filesystem;
+
+// The number and English reason of a failed open, or 0 and "" when it opened.
+std::pair<int, std::string> openFailure(FileLayer& files, const std::string& path, OpenMode mode = OpenMode::Probe)
+{
+    try {
+        files.open(path, mode);
+    } catch (const RunTimeError& e) {
+        return {e.number(), e.english()};
+    }
+    return {0, ""};
+}
+
+void makeSocket(const std::string& path)
+{
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    path.copy(address.sun_path, sizeof(address.sun_path) - 1);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_EQ(::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)), 0);
+    ::close(fd);
+}
+
+TEST(PosixFileLayer, OpensOnlyRegularFilesTheirOwnerMayWrite)
+{
+    testing::TempDir dir;
+    PosixFileLayer files;
+    const Bytes bytes(64, 7);
+    for (const char* name : {"map.img", "ro.img", "plain.txt"}) {
+        testing::writeFile(dir.file(name), bytes);
+    }
+    ::chmod(dir.file("ro.img").c_str(), 0464);  // the group may write, the owner may not
+    fs::create_directory(dir.file("folder.img"));
+    ASSERT_EQ(::mkfifo(dir.file("fifo.img").c_str(), 0644), 0);
+    makeSocket(dir.file("socket.img"));
+    fs::create_symlink(dir.file("map.img"), dir.file("link.img"));
+    fs::create_symlink(dir.file("nowhere"), dir.file("dangling.img"));
+    fs::create_symlink("loop.img", dir.file("loop.img"));
+
+    const std::tuple<const char*, std::string, int, std::string> rows[] = {
+        {"a writable map", dir.file("map.img"), 0, ""},
+        {"a link to a map", dir.file("link.img"), 0, ""},
+        {"a missing file", dir.file("missing.img"), 53, "file not found"},
+        {"a dangling link", dir.file("dangling.img"), 53, "file not found"},
+        {"a file used as a folder", dir.file("plain.txt") + "/x.img", 76, "path not found"},
+        {"no owner write bit, also for root", dir.file("ro.img"), 75, "read-only"},
+        {"an empty path", "", 75, "not a regular file"},
+        {"a folder", dir.file("folder.img"), 75, "not a regular file"},
+        {"a pipe", dir.file("fifo.img"), 75, "not a regular file"},
+        {"a socket", dir.file("socket.img"), 75, "not a regular file"},
+        {"a device", "/dev/null", 75, "not a regular file"},
+        {"a link loop", dir.file("loop.img"), 52, "too many levels of links"},
+        {"a name too long", dir.file(std::string(300, 'n')), 52, "file name too long"},
+    };
+    for (const auto& [what, path, number, reason] : rows) {
+        for (const OpenMode mode : {OpenMode::Probe, OpenMode::Change}) {
+            EXPECT_EQ(openFailure(files, path, mode), std::pair(number, reason)) << what;
+        }
+    }
+    EXPECT_FALSE(fs::exists(dir.file("missing.img"))) << "opening never creates a file";
+    EXPECT_EQ(testing::readFile(dir.file("ro.img")), bytes);
+}
+
+TEST(PosixFileLayer, LooksAtAPipesTypeWithoutOpeningIt)
+{
+    testing::TempDir dir;
+    const std::string fifo = dir.file("fifo.img");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+    const int watch = ::inotify_init1(IN_NONBLOCK);
+    ASSERT_GE(::inotify_add_watch(watch, fifo.c_str(), IN_OPEN), 0);
+    PosixFileLayer files;
+    EXPECT_EQ(openFailure(files, fifo).first, 75);
+    char event[256];
+    EXPECT_EQ(::read(watch, event, sizeof event), -1) << "a blocked writer would have been released";
+    EXPECT_EQ(errno, EAGAIN);
+    ::close(watch);
+}
+
+TEST(PosixFileLayer, WritesOnlyInsideTheFileThatThePathStillNames)
+{
+    testing::TempDir dir;
+    PosixFileLayer files;
+    const std::string path = dir.file("f.img");
+    const auto failure = [](MapFile& file, std::uint64_t at) {
+        try {
+            file.writeByteAt(at, 9);
+        } catch (const RunTimeError& e) {
+            return e.english();
+        }
+        return std::string();
+    };
+    testing::writeFile(path, Bytes{1, 2, 3, 4});
+    auto file = files.open(path, OpenMode::Change);
+    std::uint8_t buffer[8] = {};
+    EXPECT_EQ(file->readAt(2, buffer), 2U);
+    EXPECT_EQ(failure(*file, 4), "the file was truncated or replaced meanwhile") << "never at the end";
+    EXPECT_EQ(failure(*file, 3), "");
+    fs::resize_file(path, 2);
+    EXPECT_EQ(failure(*file, 3), "the file was truncated or replaced meanwhile");
+    EXPECT_EQ(testing::readFile(path), (Bytes{1, 2})) << "a truncated file never grows back";
+
+    testing::writeFile(dir.file("new.img"), Bytes{5, 6});
+    fs::rename(dir.file("new.img"), path);
+    EXPECT_EQ(failure(*file, 0), "the file was truncated or replaced meanwhile");
+    EXPECT_EQ(testing::readFile(path), (Bytes{5, 6}));
+}
+
+TEST(PosixFileLayer, AChangeWaitsForAnotherChangeThenReportsTheFileBusy)
+{
+    testing::TempDir dir;
+    PosixFileLayer files(std::chrono::milliseconds(50));
+    const std::string path = dir.file("f.img");
+    testing::writeFile(path, Bytes(8, 0));
+    auto first = files.open(path, OpenMode::Change);
+    EXPECT_EQ(openFailure(files, path, OpenMode::Change), std::pair(75, std::string("in use by another program")));
+    EXPECT_EQ(openFailure(files, path, OpenMode::Probe).first, 0) << "looking is never refused";
+    first->writeByteAt(0, 1);
+    first->finishWrites();
+    EXPECT_EQ(openFailure(files, path, OpenMode::Change).first, 0) << "finished writes let go of the lock";
+    MapFile* const written[] = {first.get()};
+    EXPECT_FALSE(files.flush(written).front());
+    EXPECT_EQ(testing::readFile(path)[0], 1);
+}
+
+TEST(PosixFileLayer, ListsRegularFilesAndNothingElse)
+{
+    testing::TempDir dir;
+    PosixFileLayer files;
+    for (const char* name : {"A.IMG", ".hidden.img", "notes.txt"}) {
+        testing::writeFile(dir.file(name), Bytes(4, 0));
+    }
+    fs::create_directory(dir.file("SUB.IMG"));
+    ASSERT_EQ(::mkfifo(dir.file("PIPE.IMG").c_str(), 0644), 0);
+    fs::create_symlink(dir.file("A.IMG"), dir.file("LINK.IMG"));
+    fs::create_symlink(dir.file("nowhere"), dir.file("DANGLING.IMG"));
+    fs::create_directory_symlink(dir.file("SUB.IMG"), dir.file("DIRLINK.IMG"));
+    makeSocket(dir.file("SOCK.IMG"));
+
+    auto names = files.regularFiles(dir.path());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{".hidden.img", "A.IMG", "LINK.IMG", "notes.txt"}));
+    for (const std::string& gone : {dir.file("gone"), dir.file("notes.txt"), std::string()}) {
+        EXPECT_THROW(files.regularFiles(gone), RunTimeError) << "\"" << gone << "\" is no folder to list";
+    }
+    EXPECT_TRUE(files.isFolder(dir.file("DIRLINK.IMG")));
+    EXPECT_FALSE(files.isFolder(dir.file("A.IMG")));
+}
+
+TEST(RunTimeErrors, CarryTheirNumberAndText)
+{
+    const std::tuple<int, int, std::string, std::string> rows[] = {
+        {ENOSPC, 61, "Datenträger voll (disk full)", "disk full"},
+        {EDQUOT, 61, "Datenträger voll (disk quota exceeded)", "disk quota exceeded"},
+        {ENAMETOOLONG, 52, "Dateiname zu lang (file name too long)", "file name too long"},
+        {EROFS, 75, "Datei ist schreibgeschützt (read-only)", "read-only"},
+        {EMFILE, 67, "Zu viele Dateien geöffnet (too many open files)", "too many open files"},
+        {EIO, 57, "Fehler beim Lesen/Schreiben des Datenträgers (device I/O error)",
+         "device I/O error (Input/output error)"},
+    };
+    for (const auto& [errnoValue, number, text, english] : rows) {
+        const RunTimeError e = errnoError(errnoValue);
+        EXPECT_EQ(std::tuple(e.number(), e.text(), e.english()), std::tuple(number, text, english)) << errnoValue;
+    }
+}
+
+}  // namespace
+}  // namespace ks::platform
