@@ -35,18 +35,6 @@ std::string expand(std::string text, const std::string& folder)
     return text;
 }
 
-std::vector<std::string> fields(const std::string& text, char separator)
-{
-    std::vector<std::string> parts;
-    std::istringstream in(text);
-    for (std::string part; std::getline(in, part, separator);) {
-        if (!part.empty()) {
-            parts.push_back(part);
-        }
-    }
-    return parts;
-}
-
 class Imgflag : public ::testing::TestWithParam<CliCase> {
 protected:
     // Runs imgflag with args after "imgflag"; returns its exit status.
@@ -117,15 +105,7 @@ TEST_P(Imgflag, AnswersACommandLineWithItsReportStatusAndBytes)
     }
 #endif
     std::map<std::string, Bytes> expected;
-    for (const std::string& file : fields(c.files, ' ')) {
-        const std::string name = file.substr(0, file.rfind('='));
-        const std::string kind = file.substr(file.rfind('=') + 1);
-        expected[name] = TileBuilder::kind(kind.substr(0, kind.find(',')));
-        dir.put(name, expected[name]);
-        if (kind.ends_with(",ro")) {
-            testing::makeReadOnly(dir.file(name));
-        }
-    }
+    testing::putFiles(dir, c.files, expected);
     std::vector<std::string> args;
     for (const std::string& arg : c.args) {
         args.push_back(expand(arg, folder()));
@@ -133,7 +113,7 @@ TEST_P(Imgflag, AnswersACommandLineWithItsReportStatusAndBytes)
     EXPECT_EQ(imgflag(args), c.status);
     EXPECT_EQ(out.str(), expand(c.out, folder()));
     EXPECT_EQ(err.str(), expand(c.err, folder()));
-    for (const std::string& file : fields(c.after, ' ')) {
+    for (const std::string& file : testing::split(c.after, ' ')) {
         expected[file.substr(0, file.find('='))] = TileBuilder::kind(file.substr(file.find('=') + 1));
     }
     EXPECT_EQ(dir.files(), expected) << "only the flag bytes of switched maps change; no file is created";

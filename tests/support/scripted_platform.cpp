@@ -13,11 +13,11 @@ std::string nameOf(const std::string& path)
 
 class ScriptedFile final : public platform::MapFile {
 public:
-    ScriptedFile(std::unique_ptr<platform::MapFile> inner, const std::string& path, Log& log,
+    ScriptedFile(std::unique_ptr<platform::MapFile> inner, std::string path, Log& log,
                  const std::function<void(const std::string&)>& beforeWrite)
-        : inner(std::move(inner)), path(path), log_(log), beforeWrite_(beforeWrite)
+        : inner(std::move(inner)), path(std::move(path)), log_(log), beforeWrite_(beforeWrite)
     {
-        log_.push_back("open " + nameOf(path));
+        log_.push_back("open " + nameOf(this->path));
     }
     ~ScriptedFile() override { log_.push_back("close " + nameOf(path)); }
 
@@ -38,7 +38,7 @@ public:
     void finishWrites() override { inner->finishWrites(); }
 
     std::unique_ptr<platform::MapFile> inner;
-    std::string path;
+    const std::string path;
 
 private:
     Log& log_;
@@ -51,9 +51,6 @@ platform::Answer ScriptedUi::messageBox(const platform::Message& message)
 {
     messages.push_back(message);
     log_.push_back("box " + message.prompt.substr(0, message.prompt.find('\r')));
-    if (onMessage) {
-        onMessage();
-    }
     if (message.buttons == platform::Buttons::Ok || answers.empty()) {
         return platform::Answer::Ok;
     }
@@ -65,14 +62,16 @@ platform::Answer ScriptedUi::messageBox(const platform::Message& message)
 std::optional<std::string> ScriptedUi::chooseFile(const std::vector<platform::FileFilter>& filters,
                                                   std::size_t preselectedFilter, const std::string& current)
 {
-    log_.push_back("dialog at " + current);
-    lastFilters = filters;
-    lastPreselected = preselectedFilter;
-    if (choices.empty()) {
-        return std::nullopt;
+    std::string line = "dialog";
+    for (std::size_t i = 0; i < filters.size(); ++i) {
+        const std::string filter = filters[i].description + " (" + filters[i].pattern + ")";
+        line += (i > 0 ? ", " : " ") + (i == preselectedFilter ? "[" + filter + "]" : filter);
     }
-    auto choice = choices.front();
-    choices.pop_front();
+    log_.push_back(line + " at " + current);
+    auto choice = choices.empty() ? std::nullopt : choices.front();
+    if (!choices.empty()) {
+        choices.pop_front();
+    }
     return choice;
 }
 
@@ -83,26 +82,16 @@ void ScriptedUi::listSetAllMarked(bool marked)
     }
 }
 
-void ScriptedUi::setWaitVisible(bool visible)
-{
-    waitVisible = visible;
-    log_.push_back(visible ? "wait shown" : "wait hidden");
-}
-
 std::string ScriptedUi::toUpper(const std::string& text) const
 {
-    // ASCII letters, and the two-byte UTF-8 forms of à..þ (but ÷) become upper case.
     std::string out = text;
     for (std::size_t i = 0; i < out.size(); ++i) {
         const auto c = static_cast<unsigned char>(out[i]);
+        const auto next = i + 1 < out.size() ? static_cast<unsigned char>(out[i + 1]) : 0;
         if (c >= 'a' && c <= 'z') {
             out[i] = static_cast<char>(c - 'a' + 'A');
-        } else if (c == 0xC3 && i + 1 < out.size()) {
-            const auto d = static_cast<unsigned char>(out[i + 1]);
-            if (d >= 0xA0 && d <= 0xBE && d != 0xB7) {
-                out[i + 1] = static_cast<char>(d - 0x20);
-            }
-            ++i;
+        } else if (c == 0xC3 && next >= 0xA0 && next <= 0xBE && next != 0xB7) {
+            out[++i] = static_cast<char>(next - 0x20);
         }
     }
     return out;
@@ -122,20 +111,13 @@ std::unique_ptr<platform::MapFile> ScriptedFileLayer::open(const std::string& pa
     return std::make_unique<ScriptedFile>(native_->open(path, mode), path, log_, beforeWrite);
 }
 
-std::vector<std::string> ScriptedFileLayer::regularFiles(const std::string& folder)
-{
-    log_.push_back("list folder");
-    return native_->regularFiles(folder);
-}
-
 std::vector<std::optional<platform::RunTimeError>> ScriptedFileLayer::flush(std::span<platform::MapFile* const> files)
 {
     std::string line = "flush";
     std::vector<platform::MapFile*> inner;
     for (platform::MapFile* file : files) {
-        auto* scripted = static_cast<ScriptedFile*>(file);
-        line += " " + nameOf(scripted->path);
-        inner.push_back(scripted->inner.get());
+        line += " " + nameOf(static_cast<ScriptedFile*>(file)->path);
+        inner.push_back(static_cast<ScriptedFile*>(file)->inner.get());
     }
     log_.push_back(line);
     auto results = native_->flush(inner);

@@ -27,7 +27,8 @@ inline void PrintTo(const Message& m, std::ostream* os)
 namespace ks::testing {
 
 // What happened, in order: "open NAME", "read NAME", "write NAME", "close NAME",
-// "flush NAME NAME...", "box FIRST LINE OF THE PROMPT"; NAME is the file's name without its folder.
+// "flush NAME NAME...", "box FIRST LINE OF THE PROMPT", "dialog FILTER, [PRESELECTED] at PATH",
+// "wait shown", "events"...; NAME is the file's name without its folder.
 using Log = std::vector<std::string>;
 
 class ScriptedUi final : public platform::Ui {
@@ -45,10 +46,6 @@ public:
     std::vector<Entry> list;
     std::string caption;
     bool waitVisible = false;
-    int focusedFirst = 0;  // listFocusFirst calls
-    std::vector<platform::FileFilter> lastFilters;
-    std::size_t lastPreselected = 0;
-    std::function<void()> onMessage;  // runs inside every message box, e.g. to change the disk
 
     platform::Answer messageBox(const platform::Message& message) override;
     std::optional<std::string> chooseFile(const std::vector<platform::FileFilter>& filters,
@@ -60,10 +57,11 @@ public:
     bool listMarked(std::size_t i) const override { return list.at(i).marked; }
     void listSetMarked(std::size_t i, bool marked) override { list.at(i).marked = marked; }
     void listSetAllMarked(bool marked) override;
-    void listFocusFirst() override { ++focusedFirst; }
+    void listFocusFirst() override { log_.push_back("focus on the first entry"); }
     void setCaption(const std::string& text) override { caption = text; }
-    void setWaitVisible(bool visible) override;
+    void setWaitVisible(bool visible) override { log_.push_back(visible ? "wait shown" : "wait hidden"); waitVisible = visible; }
     void processEvents() override { log_.push_back("events"); }
+    // ASCII letters, and the two-byte UTF-8 forms of à..þ (but ÷), become upper case.
     std::string toUpper(const std::string& text) const override;
 
     // The texts of all entries, in order.
@@ -85,7 +83,7 @@ public:
     std::function<std::optional<platform::RunTimeError>(const std::string& path)> flushFailure;
 
     std::unique_ptr<platform::MapFile> open(const std::string& path, platform::OpenMode mode) override;
-    std::vector<std::string> regularFiles(const std::string& folder) override;
+    std::vector<std::string> regularFiles(const std::string& folder) override { return native_->regularFiles(folder); }
     std::vector<std::optional<platform::RunTimeError>> flush(std::span<platform::MapFile* const> files) override;
     bool isFolder(const std::string& path) override { return native_->isFolder(path); }
 

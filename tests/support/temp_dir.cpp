@@ -4,7 +4,6 @@
 #include <chrono>
 #include <fstream>
 #include <stdexcept>
-#include <system_error>
 
 namespace ks::testing {
 
@@ -21,25 +20,15 @@ std::string u8(const fs::path& path)
     return std::string(text.begin(), text.end());
 }
 
-namespace {
-std::string u8(const std::u8string& text)
-{
-    return std::string(text.begin(), text.end());
-}
-}  // namespace
-
 TempDir::TempDir(const std::string& base)
 {
     static std::atomic<unsigned> counter{0};
-    const fs::path parent = base.empty() ? fs::temp_directory_path() : u8(base);
     const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        path_ = parent / ("kartenschalter-" + std::to_string(stamp) + "-" + std::to_string(counter++));
-        if (fs::create_directory(path_)) {
-            return;
-        }
+    path_ = (base.empty() ? fs::temp_directory_path() : u8(base)) /
+            ("kartenschalter-" + std::to_string(stamp) + "-" + std::to_string(counter++));
+    if (!fs::create_directory(path_)) {
+        throw std::runtime_error("no temporary folder");
     }
-    throw std::runtime_error("no temporary folder");
 }
 
 TempDir::~TempDir()
@@ -54,11 +43,6 @@ TempDir::~TempDir()
     fs::remove_all(path_, ec);
 }
 
-std::string TempDir::path() const
-{
-    return u8(path_ / "");
-}
-
 std::string TempDir::file(const std::string& name) const
 {
     return u8((path_ / u8(name)).make_preferred());
@@ -66,10 +50,9 @@ std::string TempDir::file(const std::string& name) const
 
 std::string TempDir::put(const std::string& name, const Bytes& bytes) const
 {
-    const std::string path = file(name);
-    fs::create_directories(u8(path).parent_path());
-    writeFile(path, bytes);
-    return path;
+    fs::create_directories(u8(file(name)).parent_path());
+    writeFile(file(name), bytes);
+    return file(name);
 }
 
 std::map<std::string, Bytes> TempDir::files() const
@@ -78,7 +61,7 @@ std::map<std::string, Bytes> TempDir::files() const
     std::error_code ec;
     for (fs::recursive_directory_iterator it(path_, ec), end; !ec && it != end; it.increment(ec)) {
         if (!it->is_symlink() && it->is_regular_file()) {
-            found[u8(fs::relative(it->path(), path_).generic_u8string())] = readFile(u8(it->path()));
+            found[u8(fs::path(fs::relative(it->path(), path_).generic_u8string()))] = readFile(u8(it->path()));
         }
     }
     return found;
@@ -87,8 +70,7 @@ std::map<std::string, Bytes> TempDir::files() const
 void writeFile(const std::string& path, const Bytes& bytes)
 {
     std::ofstream out(u8(path), std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    if (!out) {
+    if (!out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()))) {
         throw std::runtime_error("cannot write " + path);
     }
 }
@@ -106,21 +88,6 @@ void makeReadOnly(const std::string& path)
 {
     fs::permissions(u8(path), fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
                     fs::perm_options::remove);
-}
-
-std::string memoryBackedFolder()
-{
-#ifdef _WIN32
-    return "";
-#else
-    std::error_code ec;
-    return fs::is_directory("/dev/shm", ec) ? "/dev/shm" : "";
-#endif
-}
-
-std::string sampleFile(const std::string& name)
-{
-    return std::string(KS_SAMPLE_DIR) + "/" + name;
 }
 
 }  // namespace ks::testing

@@ -26,11 +26,11 @@ public:
     ~TempDir();
 
     // The folder's path, ending with a separator.
-    std::string path() const;
+    std::string path() const { return file(""); }
     // The path of name inside the folder; '/' in name stands for the system's separator.
     std::string file(const std::string& name) const;
-    // Writes bytes to the file name, making the folders it needs.
-    std::string put(const std::string& name, const Bytes& bytes) const;
+    // Writes bytes to the file name, making the folders it needs; returns its path.
+    std::string put(const std::string& name, const std::vector<std::uint8_t>& bytes) const;
     // Every regular file below the folder, links aside, by its name relative to
     // the folder ('/' between folders), with its bytes.
     std::map<std::string, Bytes> files() const;
@@ -45,9 +45,5 @@ void writeFile(const std::string& path, const Bytes& bytes);
 Bytes readFile(const std::string& path);
 // Takes away the write permission of path (the read-only attribute on Windows).
 void makeReadOnly(const std::string& path);
-// A memory-backed folder for tests that create thousands of files, or "" when there is none.
-std::string memoryBackedFolder();
-// The path of one of the checked-in sample tiles made by mkgmap.
-std::string sampleFile(const std::string& name);
 
 }  // namespace ks::testing

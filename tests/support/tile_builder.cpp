@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
+#include <sstream>
 #include <stdexcept>
 
 namespace ks::testing {
@@ -11,28 +12,22 @@ namespace {
 
 constexpr std::uint64_t kDirectory = 0x600;  // first directory entry
 constexpr std::uint64_t kEntrySize = 0x200;
-constexpr std::uint64_t kHeaderSpan = 0x40;
+constexpr std::uint64_t kHeaderSpan = 0x40;  // a TRE header up to its flag byte
 
-void put(Bytes& bytes, std::size_t at, std::uint64_t value, int width)
+// Writes value's `width` low bytes little-endian at `at`, and text after them.
+void put(Bytes& bytes, std::size_t at, std::uint64_t value, int width, const std::string& text = "")
 {
-    for (int i = 0; i < width && at + i < bytes.size(); ++i) {
-        bytes[at + i] = static_cast<std::uint8_t>(value >> (8 * i));
+    for (int i = 0; i < width; ++i) {
+        bytes.at(at + i) = static_cast<std::uint8_t>(value >> (8 * i));
     }
-}
-
-void putText(Bytes& bytes, std::size_t at, const std::string& text)
-{
-    for (std::size_t i = 0; i < text.size() && at + i < bytes.size(); ++i) {
-        bytes[at + i] = static_cast<std::uint8_t>(text[i]);
-    }
+    std::copy(text.begin(), text.end(), bytes.begin() + static_cast<std::ptrdiff_t>(at + width));
 }
 
 Bytes entryBytes(const Entry& entry)
 {
     Bytes bytes(kEntrySize, 0);
-    put(bytes, 0, 1, 1);  // in use
-    putText(bytes, 1, entry.name);
-    putText(bytes, 9, entry.type);
+    put(bytes, 0, 1, 1, entry.name);  // in use
+    put(bytes, 9, 0, 0, entry.type);
     put(bytes, 0x10, entry.part, 2);
     put(bytes, 0x20, entry.firstBlock, 2);
     return bytes;
@@ -42,12 +37,7 @@ Bytes entryBytes(const Entry& entry)
 
 void Image::writeTo(const std::string& path) const
 {
-    {
-        std::ofstream out(u8(path), std::ios::binary | std::ios::trunc);
-        if (!out) {
-            throw std::runtime_error("cannot write " + path);
-        }
-    }
+    std::ofstream(u8(path), std::ios::binary | std::ios::trunc).close();
     std::filesystem::resize_file(u8(path), size);
     std::fstream out(u8(path), std::ios::binary | std::ios::in | std::ios::out);
     for (const auto& [at, bytes] : pieces) {
@@ -62,26 +52,19 @@ void Image::writeTo(const std::string& path) const
 bool Image::isOnDisk(const std::string& path) const
 {
     std::ifstream in(u8(path), std::ios::binary);
-    if (!in || std::filesystem::file_size(u8(path)) != size) {
-        return false;
-    }
+    bool same = in && std::filesystem::file_size(u8(path)) == size;
     for (const auto& [at, bytes] : pieces) {
         Bytes read(bytes.size());
         in.seekg(static_cast<std::streamoff>(at));
         in.read(reinterpret_cast<char*>(read.data()), static_cast<std::streamsize>(read.size()));
-        if (!in || read != bytes) {
-            return false;
-        }
+        same = same && in && read == bytes;
     }
-    return true;
+    return same;
 }
 
 TileBuilder TileBuilder::ordinary(std::uint8_t treFlags)
 {
-    TileBuilder b;
-    b.entries({{"RGN", 10}, {"TRE", 8}, {"LBL", 12}});
-    b.header(8 * 512, treFlags);
-    return b;
+    return TileBuilder().entries({{"RGN", 10}, {"TRE", 8}, {"LBL", 12}}).header(8 * 512, treFlags);
 }
 
 TileBuilder TileBuilder::combined(const std::vector<std::uint8_t>& flags, std::uint8_t exponent)
@@ -90,14 +73,12 @@ TileBuilder TileBuilder::combined(const std::vector<std::uint8_t>& flags, std::u
     b.exponents(exponent, 0);
     const std::uint64_t blockSize = std::uint64_t{1} << exponent;
     const std::uint64_t firstBlock = (kDirectory + flags.size() * kEntrySize + blockSize - 1) / blockSize;
-    std::vector<Entry> list;
     for (std::size_t k = 0; k < flags.size(); ++k) {
         char name[16];
         std::snprintf(name, sizeof name, "MAP%05zu", k % 100000);
-        list.push_back({"TRE", static_cast<std::uint16_t>(firstBlock + k), 0, name});
+        b.entries_.push_back({"TRE", static_cast<std::uint16_t>(firstBlock + k), 0, name});
         b.header((firstBlock + k) * blockSize, flags[k]);
     }
-    b.entries(list);
     return b;
 }
 
@@ -120,21 +101,18 @@ Bytes TileBuilder::kind(const std::string& name)
     return kinds.at(name);
 }
 
-TileBuilder& TileBuilder::masked(bool on) { masked_ = on; return *this; }
-TileBuilder& TileBuilder::exponents(std::uint8_t e1, std::uint8_t e2) { e1_ = e1; e2_ = e2; return *this; }
-TileBuilder& TileBuilder::fatEnd(std::int32_t value) { fatEndSet_ = true; fatEnd_ = value; return *this; }
-TileBuilder& TileBuilder::entries(std::vector<Entry> list) { entries_ = std::move(list); return *this; }
-TileBuilder& TileBuilder::size(std::uint64_t bytes) { size_ = bytes; return *this; }
-TileBuilder& TileBuilder::signature(const std::string& four) { signature_ = four; return *this; }
+TileBuilder& TileBuilder::entryAt(std::uint64_t offset, Entry entry)
+{
+    farEntries_[offset] = std::move(entry);
+    return *this;
+}
 
 TileBuilder& TileBuilder::treHeaderAt(std::int64_t offset)
 {
     if (offset < 0) {
         headers_.clear();
-    } else if (headers_.empty()) {
-        headers_.emplace_back(static_cast<std::uint64_t>(offset), 0);
     } else {
-        headers_[0].first = static_cast<std::uint64_t>(offset);
+        headers_.at(0).first = static_cast<std::uint64_t>(offset);
     }
     return *this;
 }
@@ -145,49 +123,33 @@ TileBuilder& TileBuilder::header(std::uint64_t offset, std::uint8_t flags)
     return *this;
 }
 
-TileBuilder& TileBuilder::entryAt(std::uint64_t offset, Entry entry)
-{
-    farEntries_.emplace_back(offset, std::move(entry));
-    return *this;
-}
-
 Image TileBuilder::image() const
 {
     const std::uint64_t directoryEnd = kDirectory + entries_.size() * kEntrySize;
     Image image;
-    Bytes head(directoryEnd, 0);
-    putText(head, 0x02, "GARMIN");
-    putText(head, 0x10, signature_);
+    Bytes& head = image.pieces[0] = Bytes(directoryEnd, 0);
+    put(head, 0x02, 0, 0, "GARMIN");
+    put(head, 0x10, 0, 0, signature_);
     put(head, 0x61, e1_, 1);
     put(head, 0x62, e2_, 1);
-    put(head, 0x40C, static_cast<std::uint32_t>(fatEndSet_ ? fatEnd_ : static_cast<std::int32_t>(directoryEnd)), 4);
+    put(head, 0x40C, static_cast<std::uint32_t>(fatEnd_.value_or(static_cast<std::int32_t>(directoryEnd))), 4);
     for (std::size_t k = 0; k < entries_.size(); ++k) {
         std::ranges::copy(entryBytes(entries_[k]), head.begin() + static_cast<std::ptrdiff_t>(kDirectory + k * kEntrySize));
     }
-    image.pieces[0] = std::move(head);
     for (const auto& [at, entry] : farEntries_) {
         image.pieces[at] = entryBytes(entry);
     }
     for (const auto& [at, flags] : headers_) {
-        Bytes header(kHeaderSpan, 0);
-        put(header, 0, 0x74, 2);  // header length
-        putText(header, 2, "GARMIN TRE");
-        put(header, 0x3F, flags, 1);
-        image.pieces[at] = std::move(header);
+        Bytes& header = image.pieces[at] = Bytes(kHeaderSpan, 0);
+        put(header, 0, 0x74, 2, "GARMIN TRE");  // header length, then the signature
+        header[0x3F] = flags;
     }
-    const auto& [lastAt, last] = *image.pieces.rbegin();
-    image.size = size_.value_or(lastAt + last.size());
+    image.size = size_.value_or(image.pieces.rbegin()->first + image.pieces.rbegin()->second.size());
     // Pieces end at the end of the file, as the bytes of a shorter file would.
-    for (auto it = image.pieces.begin(); it != image.pieces.end();) {
-        if (it->first >= image.size) {
-            it = image.pieces.erase(it);
-            continue;
-        }
-        it->second.resize(std::min<std::uint64_t>(it->second.size(), image.size - it->first));
-        if (masked_) {
-            std::ranges::for_each(it->second, [](std::uint8_t& b) { b ^= 0x5B; });
-        }
-        ++it;
+    std::erase_if(image.pieces, [&](const auto& piece) { return piece.first >= image.size; });
+    for (auto& [at, bytes] : image.pieces) {
+        bytes.resize(std::min<std::uint64_t>(bytes.size(), image.size - at));
+        std::ranges::for_each(bytes, [this](std::uint8_t& b) { b ^= masked_ ? 0x5B : 0x00; });
     }
     return image;
 }
@@ -200,6 +162,32 @@ Bytes TileBuilder::build() const
         std::ranges::copy(piece, bytes.begin() + static_cast<std::ptrdiff_t>(at));
     }
     return bytes;
+}
+
+void putFiles(const TempDir& folder, const std::string& spec, std::map<std::string, Bytes>& files)
+{
+    for (const std::string& file : split(spec, ' ')) {
+        const std::string name = file.substr(0, file.rfind('='));
+        const std::string kind = file.substr(file.rfind('=') + 1);
+        files[name] = TileBuilder::kind(kind.substr(0, kind.find(',')));
+        folder.put(name, files[name]);
+        if (kind.ends_with(",ro")) {
+            makeReadOnly(folder.file(name));
+        }
+    }
+}
+
+std::vector<std::string> split(const std::string& text, char separator)
+{
+    std::vector<std::string> parts;
+    std::istringstream in(text);
+    for (std::string part; std::getline(in, part, separator);) {
+        part.erase(0, part.find_first_not_of(' '));
+        if (!part.empty()) {
+            parts.push_back(part);
+        }
+    }
+    return parts;
 }
 
 }  // namespace ks::testing

@@ -25,7 +25,7 @@ struct Image {
     bool isOnDisk(const std::string& path) const;
 };
 
-// One directory entry; the lookup reads its name, type, part and first block.
+// One directory entry; the walk reads its type, part number and first block.
 struct Entry {
     std::string type;
     std::uint16_t firstBlock = 0;
@@ -41,40 +41,43 @@ public:
     // A container of maps named MAP00000, ... with the given flag bytes: one
     // TRE entry each, headers in consecutive blocks of 2^exponent bytes after the directory.
     static TileBuilder combined(const std::vector<std::uint8_t>& flags, std::uint8_t exponent = 9);
-
-    TileBuilder& masked(bool on = true);                  // every byte exclusive-or'd with 0x5B
-    TileBuilder& exponents(std::uint8_t e1, std::uint8_t e2);
-    TileBuilder& fatEnd(std::int32_t value);              // default: just past the last entry
-    TileBuilder& entries(std::vector<Entry> list);
-    TileBuilder& treHeaderAt(std::int64_t offset);        // moves the first header; -1: no header at all
-    TileBuilder& header(std::uint64_t offset, std::uint8_t flags);  // one more " TRE" header
-    TileBuilder& entryAt(std::uint64_t offset, Entry entry);        // a directory entry far out
-    TileBuilder& size(std::uint64_t bytes);               // default: just past the last header or entry
-    TileBuilder& signature(const std::string& four);      // default "DSKI"
-
     // A file by a short name, for tables of folders: o and t (an ordinary
     // tile, opaque or transparent), m and M (masked, 0x80 and 0x82), mixed
     // (three maps, the middle one transparent), all and none (all three
     // transparent or opaque), notre, nohead, overflow (broken maps), txt, empty.
     static Bytes kind(const std::string& name);
 
-    // The whole file; for images of a few megabytes at most.
-    Bytes build() const;
+    TileBuilder& masked() { masked_ = true; return *this; }  // every byte exclusive-or'd with 0x5B
+    TileBuilder& exponents(std::uint8_t e1, std::uint8_t e2) { e1_ = e1; e2_ = e2; return *this; }
+    TileBuilder& fatEnd(std::int32_t value) { fatEnd_ = value; return *this; }  // default: just past the last entry
+    TileBuilder& entries(std::vector<Entry> list) { entries_ = std::move(list); return *this; }
+    TileBuilder& entryAt(std::uint64_t offset, Entry entry);         // a directory entry far out
+    TileBuilder& treHeaderAt(std::int64_t offset);                   // moves the first header; -1: none at all
+    TileBuilder& header(std::uint64_t offset, std::uint8_t flags);   // one more " TRE" header
+    TileBuilder& size(std::uint64_t bytes) { size_ = bytes; return *this; }  // default: just past the last piece
+    TileBuilder& signature(const std::string& four) { signature_ = four; return *this; }  // default "DSKI"
+
     Image image() const;
-    // Offset of the first header's flag byte.
-    std::uint64_t flagOffset() const { return headers_.at(0).first + 0x3F; }
+    // The whole file, masked gaps included; for files of a few megabytes at most.
+    Bytes build() const;
 
 private:
     bool masked_ = false;
     std::uint8_t e1_ = 9;
     std::uint8_t e2_ = 0;
-    bool fatEndSet_ = false;
-    std::int32_t fatEnd_ = 0;
+    std::optional<std::int32_t> fatEnd_;
     std::vector<Entry> entries_;
-    std::vector<std::pair<std::uint64_t, Entry>> farEntries_;
+    std::map<std::uint64_t, Entry> farEntries_;
     std::vector<std::pair<std::uint64_t, std::uint8_t>> headers_;  // offset, flag byte
     std::optional<std::uint64_t> size_;
     std::string signature_ = "DSKI";
 };
+
+// Writes the files of spec, "NAME=KIND NAME=KIND,ro ..." (TileBuilder::kind;
+// ",ro" takes the write permission away), into folder and adds them to files.
+void putFiles(const TempDir& folder, const std::string& spec, std::map<std::string, Bytes>& files);
+
+// The parts of text between separators, leading spaces cut, empty ones left out.
+std::vector<std::string> split(const std::string& text, char separator);
 
 }  // namespace ks::testing
