@@ -3,6 +3,7 @@
 #include <shellapi.h>
 
 #include <algorithm>
+#include <iterator>
 #include <limits>
 #include <thread>
 
@@ -192,6 +193,38 @@ bool isRegularEntry(const std::wstring& folder, const WIN32_FIND_DATAW& entry)
     }
     const auto target = lookAt(folder + entry.cFileName);
     return target && target->regular();
+}
+
+// What an argument with * or ? stands for, as the Windows C runtime expands
+// them (the shells leave that to each program): the matching names of its
+// folder in name order, or the argument itself when nothing matches.
+std::vector<std::string> expandWildcards(const std::string& arg)
+{
+    constexpr std::string_view kWildcards = "*?";
+    const std::size_t cut = arg.find_last_of("\\/:");
+    const std::string folder = cut == std::string::npos ? std::string() : arg.substr(0, cut + 1);
+    if (arg.find_first_of(kWildcards) == std::string::npos || folder.find_first_of(kWildcards) != std::string::npos) {
+        return {arg};
+    }
+    std::vector<std::string> matches;
+    try {
+        WIN32_FIND_DATAW entry{};
+        const FindHandle search(
+            ::FindFirstFileExW(apiPath(arg).c_str(), FindExInfoBasic, &entry, FindExSearchNameMatch, nullptr, 0));
+        for (bool more = static_cast<bool>(search); more; more = ::FindNextFileW(search.get(), &entry)) {
+            const std::wstring_view name = entry.cFileName;
+            if (name != L"." && name != L"..") {
+                matches.push_back(folder + narrow(name));
+            }
+        }
+    } catch (const RunTimeError&) {
+        // a pattern that makes no path stays as it was typed
+    }
+    if (matches.empty()) {
+        return {arg};
+    }
+    std::sort(matches.begin(), matches.end());
+    return matches;
 }
 
 }  // namespace
@@ -399,7 +432,11 @@ std::vector<std::string> utf8Arguments(int argc, char** argv)
     }
     std::vector<std::string> args;
     for (int i = 0; i < count; ++i) {
-        args.push_back(narrow(wide.get()[i]));
+        if (i == 0) {
+            args.push_back(narrow(wide.get()[i]));
+        } else {
+            std::ranges::move(expandWildcards(narrow(wide.get()[i])), std::back_inserter(args));
+        }
     }
     return args;
 }

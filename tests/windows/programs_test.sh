@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The two Windows programs run whole under Wine (BUILD is the Windows build folder):
 #   programs_test.sh imgflag BUILD   imgflag.exe switches a tile in a non-ASCII folder,
-#                                    UTF-8 paths in and out, one byte changed on disk.
+#                                    UTF-8 paths in and out, one byte changed on disk;
+#                                    a wildcard argument is expanded as on Windows.
 #   programs_test.sh window BUILD    kartenschalter.exe in a virtual display, driven by its
 #                                    KARTENSCHALTER_AUTOPILOT hook: it shows the info box, lists
 #                                    the folder given as PATH, switches the tile marked by
@@ -35,8 +36,10 @@ imgflag)
     out=$("$wine" "$build/cli/imgflag.exe" transparent "$(winpath "$folder")" | tr -d '\r')
     [ "$out" = "transparent	$tile	changed" ] || fail "imgflag transparent said: $out"
     switched_once "$samples/opaque.img" "$folder/Kachel 1.img"
-    out=$("$wine" "$build/cli/imgflag.exe" status "$tile" | tr -d '\r')
-    [ "$out" = "transparent	$tile" ] || fail "imgflag status said: $out"
+    cp "$samples/transparent.img" "$folder/Kachel 2.IMG"
+    out=$("$wine" "$build/cli/imgflag.exe" status "$(winpath "$folder")"'\*.img' | tr -d '\r')
+    [ "$out" = "transparent	$tile
+transparent	${tile% 1.img} 2.IMG" ] || fail "imgflag status with a wildcard said: $out"
     ;;
 window)
     folder="$work/Karten"
