@@ -3,6 +3,7 @@
 #include <shellapi.h>
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <stdexcept>
 
