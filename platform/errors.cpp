@@ -27,6 +27,7 @@ Description describe(Failure failure)
     case Failure::DiskFull: return {err::kDiskFull, "Datenträger voll", "disk full"};
     case Failure::QuotaExceeded: return {err::kDiskFull, "Datenträger voll", "disk quota exceeded"};
     case Failure::NameTooLong: return {err::kBadFileName, "Dateiname zu lang", "file name too long"};
+    case Failure::BadName: return {err::kBadFileName, "Ungültiger Dateiname", "bad file name"};
     case Failure::LinkLoop: return {err::kBadFileName, "Zu viele Verknüpfungsebenen", "too many levels of links"};
     case Failure::TooManyFiles: return {err::kTooManyFiles, "Zu viele Dateien geöffnet", "too many open files"};
     case Failure::Changed:

@@ -31,6 +31,7 @@ enum class Failure {
     DiskFull,       // no space left
     QuotaExceeded,  // the user's quota is used up
     NameTooLong,    // a name or the path is too long
+    BadName,        // a name the system cannot use (characters it forbids, text that is not UTF-8)
     LinkLoop,       // too many levels of links
     TooManyFiles,   // out of file handles
     Changed,        // the file was truncated or replaced while it was being switched

@@ -1,0 +1,73 @@
+#!/usr/bin/env bash
+# The two Windows programs run whole under Wine (BUILD is the Windows build folder):
+#   programs_test.sh imgflag BUILD   imgflag.exe switches a tile in a non-ASCII folder,
+#                                    UTF-8 paths in and out, one byte changed on disk;
+#                                    a wildcard argument is expanded as on Windows.
+#   programs_test.sh window BUILD    kartenschalter.exe in a virtual display, driven by its
+#                                    KARTENSCHALTER_AUTOPILOT hook: it shows the info box, lists
+#                                    the folder given as PATH, switches the tile marked by
+#                                    "Alle markieren" (checked by its bytes) and exits.
+set -euo pipefail
+check=$1
+build=$(cd "$2" && pwd)
+samples=$(cd "$(dirname "$0")/../data" && pwd)
+wine=${KS_WINE:-/usr/lib/wine/wine64}
+work=$(mktemp -d "$build/programs-test.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+
+fail() { echo "FAILED: $*" >&2; exit 1; }
+winpath() { local p="Z:$1"; echo "${p//\//\\}"; }
+
+# Exactly one byte of $2 differs from $1, and it is the old one with the transparency bit (0x02) set.
+switched_once() {
+    local diff offset old new
+    diff=$(cmp -l "$1" "$2" || true)
+    [ -n "$diff" ] && [ "$(wc -l <<<"$diff")" -eq 1 ] || fail "expected one changed byte, got: ${diff:-none}"
+    read -r offset old new <<<"$diff"
+    [ $((8#$new)) -eq $((8#$old | 2)) ] || fail "byte $offset: $old -> $new (octal)"
+}
+
+case $check in
+imgflag)
+    folder="$work/Höhenlinien"
+    mkdir "$folder"
+    cp "$samples/opaque.img" "$folder/Kachel 1.img"
+    tile=$(winpath "$folder")'\Kachel 1.img'
+    out=$("$wine" "$build/cli/imgflag.exe" transparent "$(winpath "$folder")" | tr -d '\r')
+    [ "$out" = "transparent	$tile	changed" ] || fail "imgflag transparent said: $out"
+    switched_once "$samples/opaque.img" "$folder/Kachel 1.img"
+    cp "$samples/transparent.img" "$folder/Kachel 2.IMG"
+    out=$("$wine" "$build/cli/imgflag.exe" status "$(winpath "$folder")"'\*.img' | tr -d '\r')
+    [ "$out" = "transparent	$tile
+transparent	${tile% 1.img} 2.IMG" ] || fail "imgflag status with a wildcard said: $out"
+    ;;
+window)
+    folder="$work/Karten"
+    mkdir "$folder"
+    cp "$samples/opaque.img" "$folder/a.img"
+    echo "keine Karte" >"$folder/notes.txt"
+    shown=$(winpath "$folder")
+    shown=${shown^^}
+    KARTENSCHALTER_AUTOPILOT=$(winpath "$work/log.txt") timeout 150 \
+        xvfb-run -a -s "-screen 0 1024x768x24" "$wine" "$build/win32/kartenschalter.exe" "$(winpath "$folder")" ||
+        fail "kartenschalter.exe did not end by itself (exit status $?)"
+    log=$(cat "$work/log.txt" 2>/dev/null) || fail "no log: the window never came up"
+    info="BOX      Karten transparent schalten | IMG-Dateien lassen sich leicht transparent schalten."
+    [[ "$(head -n 1 <<<"$log")" == "$info"* ]] || fail "the info box did not come first: $(head -n 1 <<<"$log")"
+    notImg="BOX F e h l e r | Datei $shown\\NOTES.TXT ist keine IMG  "
+    expected="$notImg
+CAPTION Pfad $shown\\ hat 1 Dateien
+ENTRY A.IMG  < >
+MARKED 1
+BOX  | Transparenz-Änderung beendet ... (finished)
+$notImg
+CAPTION Pfad $shown\\ hat 1 Dateien
+ENTRY A.IMG  <T>
+EXIT"
+    [ "$(tail -n +2 <<<"$log")" = "$expected" ] || fail "the window did otherwise:
+$log"
+    switched_once "$samples/opaque.img" "$folder/a.img"
+    ;;
+*) fail "unknown check '$check'" ;;
+esac
+echo "$check: ok"

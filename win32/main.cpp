@@ -1,0 +1,63 @@
+// Kartenschalter for Windows: switches Garmin IMG map tiles between transparent and opaque.
+#include <windows.h>
+
+#include <exception>
+
+#include "autopilot.h"
+#include "main_window.h"
+#include "shell/arguments.h"
+#include "version.h"
+
+namespace {
+
+constexpr int kExitUsage = 2;  // the command line was wrong
+constexpr wchar_t kProgramTitle[] = L"Kartenschalter";
+
+// A GUI program has no console: its help and its complaints come as message boxes.
+int tell(const std::string& text, UINT icon, int exitCode)
+{
+    ::MessageBoxW(nullptr, ks::win32::shown(text).c_str(), kProgramTitle, MB_OK | icon);
+    return exitCode;
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, PWSTR /*commandLine*/, int showCommand)
+{
+    using ks::shell::Arguments;
+    try {
+        const std::vector<std::string> args = ks::platform::utf8Arguments(0, nullptr);
+        const Arguments parsed = ks::shell::parseArguments(std::span(args).subspan(args.empty() ? 0 : 1));
+        switch (parsed.action) {
+        case Arguments::Action::Help: return tell(ks::shell::helpText(), MB_ICONINFORMATION, 0);
+        case Arguments::Action::Version: return tell("kartenschalter " KS_VERSION, MB_ICONINFORMATION, 0);
+        case Arguments::Action::Usage:
+            return tell("kartenschalter: " + parsed.problem + "\n\n" + ks::shell::helpText(), MB_ICONSTOP, kExitUsage);
+        case Arguments::Action::Run: break;
+        }
+
+        const auto files = ks::platform::nativeFileLayer();
+        const auto autopilot = ks::win32::Autopilot::fromEnvironment();
+        std::function<void(ks::win32::MainWindow&)> afterStart;
+        if (autopilot) {
+            afterStart = [&](ks::win32::MainWindow& window) { autopilot->drive(window); };
+        }
+        ks::win32::MainWindow window(instance, *files, parsed.path, afterStart);
+        if (autopilot) {
+            window.ui().setBoxWatcher([&] { autopilot->watchNextBox(); });
+        }
+        ::ShowWindow(window.window(), showCommand);
+        ::UpdateWindow(window.window());
+
+        MSG message{};
+        while (::GetMessageW(&message, nullptr, 0, 0) > 0) {
+            if (window.window() == nullptr || !::IsDialogMessageW(window.window(), &message)) {
+                ::TranslateMessage(&message);
+                ::DispatchMessageW(&message);
+            }
+        }
+        return static_cast<int>(message.wParam);
+    } catch (const std::exception& e) {
+        return tell(std::string("kartenschalter: ") + e.what(), MB_ICONSTOP, 1);
+    }
+}
