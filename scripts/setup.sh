@@ -5,10 +5,14 @@ set -euo pipefail
 
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev libgtest-dev libgmock-dev libcli11-dev
           nlohmann-json3-dev libbenchmark-dev fonts-liberation clang libclang-rt-14-dev xvfb xauth)
+# The Debian package and the desktop checks: man pages, lintian, the package
+# tools, and the MIME database with the helpers xdg-mime asks.
+packaging=(help2man lintian dpkg-dev file desktop-file-utils shared-mime-info xdg-utils libglib2.0-bin
+           libfile-mimeinfo-perl)
 extra=("$@")
 
 missing=()
-for p in "${packages[@]}" "${extra[@]}"; do
+for p in "${packages[@]}" "${packaging[@]}" "${extra[@]}"; do
     if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
         missing+=("$p")
     fi

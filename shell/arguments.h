@@ -2,8 +2,13 @@
 // --version. No toolkit code.
 #pragma once
 
+#include <filesystem>
+#include <optional>
+#include <ostream>
 #include <span>
 #include <string>
+#include <string_view>
+#include <system_error>
 
 namespace ks::shell {
 
@@ -58,6 +63,35 @@ inline std::string helpText()
            "Options:\n"
            "  -h, --help     show this help and exit\n"
            "  --version      show the version and exit\n";
+}
+
+// Answers what needs no window: prints the help or the version on out and
+// returns 0, or a usage error on err and returns 2; nothing for a run.
+inline std::optional<int> answerWithoutWindow(const Arguments& args, std::string_view version, std::ostream& out,
+                                              std::ostream& err)
+{
+    switch (args.action) {
+    case Arguments::Action::Help: out << helpText(); return 0;
+    case Arguments::Action::Version: out << "kartenschalter " << version << '\n'; return 0;
+    case Arguments::Action::Usage: break;
+    case Arguments::Action::Run: return std::nullopt;
+    }
+    err << "kartenschalter: " << args.problem << "\nTry 'kartenschalter --help' for more information.\n";
+    return 2;
+}
+
+// The UTF-8 path made absolute against the working folder, with "." and ".."
+// resolved by name (links are kept); unchanged if the working folder is unknown.
+inline std::string absolutePath(const std::string& path)
+{
+    namespace fs = std::filesystem;
+    std::error_code error;
+    const fs::path absolute = fs::absolute(fs::path(std::u8string(path.begin(), path.end())), error);
+    if (error) {
+        return path;
+    }
+    const std::u8string text = absolute.lexically_normal().u8string();
+    return std::string(text.begin(), text.end());
 }
 
 }  // namespace ks::shell

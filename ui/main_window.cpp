@@ -1,16 +1,22 @@
 #include "main_window.h"
 
 #include <QApplication>
-#include <algorithm>
-#include <string_view>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFontDatabase>
 #include <QLabel>
 #include <QLayout>
 #include <QListWidget>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QPainter>
 #include <QTimer>
+#include <algorithm>
+#include <string_view>
+#include <utility>
 
+#include "shell/arguments.h"
 #include "shell/info_text.h"
 #include "shell/layout.h"
 #include "widgets.h"
@@ -54,6 +60,19 @@ QColor colour(std::int32_t rgb)
     return QColor((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF);
 }
 
+// The first local file or folder among the dragged URLs, or "".
+QString draggedPath(const QMimeData* data)
+{
+    if (data != nullptr && data->hasUrls()) {
+        for (const QUrl& url : data->urls()) {
+            if (url.isLocalFile()) {
+                return QDir::toNativeSeparators(url.toLocalFile());
+            }
+        }
+    }
+    return {};
+}
+
 }  // namespace
 
 MainWindow::MainWindow(platform::FileLayer& files, QWidget* parent) : QMainWindow(parent)
@@ -61,6 +80,7 @@ MainWindow::MainWindow(platform::FileLayer& files, QWidget* parent) : QMainWindo
     setObjectName(QStringLiteral("frm"));
     setWindowTitle(QString::fromUtf8(workflow::kStartCaption));
     setWindowIcon(appIcon());
+    setAcceptDrops(true);
     buildControls();
     ui_ = std::make_unique<QtUi>(this, lst_, lbl_Warten_);
     platform_ = std::make_unique<platform::Platform>(platform::Platform{*ui_, files});
@@ -189,7 +209,35 @@ void MainWindow::Form_Paint()
     }
     firstPaint_ = 1;
     // Shown once the paint is done: a modal box must not open inside a paint event.
-    QTimer::singleShot(0, this, &MainWindow::mn_Help_Click);
+    QTimer::singleShot(0, this, [this] {
+        mn_Help_Click();
+        if (!startPath_.empty()) {
+            workflow_->openPath(std::exchange(startPath_, {}));
+        }
+    });
+}
+
+void MainWindow::listAtStart(const std::string& path)
+{
+    startPath_ = path.empty() ? std::string() : shell::absolutePath(path);
+}
+
+void MainWindow::dragEnterEvent(QDragEnterEvent* event)
+{
+    if (!draggedPath(event->mimeData()).isEmpty()) {
+        event->acceptProposedAction();
+    }
+}
+
+void MainWindow::dropEvent(QDropEvent* event)
+{
+    const QString path = draggedPath(event->mimeData());
+    if (path.isEmpty()) {
+        return;
+    }
+    event->acceptProposedAction();
+    // Listed once the drop has ended, so that no message box holds up the program the file came from.
+    QTimer::singleShot(0, this, [this, path = path.toStdString()] { workflow_->openPath(path); });
 }
 
 void MainWindow::mn_Help_Click()

@@ -4,6 +4,7 @@
 
 #include <QMainWindow>
 #include <memory>
+#include <string>
 
 #include "platform/platform.h"
 #include "qt_ui.h"
@@ -27,6 +28,15 @@ public:
 
     // Shows the info box.
     void mn_Help_Click();
+    // Lists the folder of path (a folder, or any file in it, relative to the
+    // working folder or absolute) as if chosen through the dialog, right after
+    // the info box of the first paint has been closed; "" lists nothing.
+    void listAtStart(const std::string& path);
+
+protected:
+    // A dropped file or folder lists its folder, as if chosen through the dialog.
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     void buildControls();
@@ -42,6 +52,7 @@ private:
     std::unique_ptr<platform::Platform> platform_;
     std::unique_ptr<workflow::Workflow> workflow_;
     int firstPaint_ = 0;  // positive once the first paint has shown the info box
+    std::string startPath_;  // listed after the first info box; empty when none
 };
 
 // The window icon, drawn in code.

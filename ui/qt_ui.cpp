@@ -4,7 +4,10 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFileDialog>
+#include <QFontMetricsF>
 #include <QMessageBox>
+#include <algorithm>
+#include <cmath>
 
 namespace ks::ui {
 
@@ -24,7 +27,19 @@ Answer QtUi::messageBox(const platform::Message& message)
     box.setWindowModality(Qt::WindowModal);
     box.setWindowTitle(QString::fromStdString(message.title));
     box.setTextFormat(Qt::PlainText);
-    box.setText(QString::fromStdString(message.prompt).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+    const QString text = QString::fromStdString(message.prompt).replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    box.setText(text);
+    // Qt breaks lines wider than half the screen; the box grows instead, so
+    // that every line shows unbroken up to the width of the screen.
+    if (auto* label = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_label"))) {
+        label->ensurePolished();
+        const QFontMetricsF metrics(label->font());
+        qreal widest = 0;
+        for (const QString& line : text.split(QLatin1Char('\n'))) {
+            widest = std::max(widest, metrics.horizontalAdvance(line));
+        }
+        label->setMinimumWidth(static_cast<int>(std::ceil(widest)) + 1);
+    }
     switch (message.icon) {
     case platform::Icon::Critical: box.setIcon(QMessageBox::Critical); break;
     case platform::Icon::Warning: box.setIcon(QMessageBox::Warning); break;

@@ -1,5 +1,6 @@
 #include "widgets.h"
 
+#include <QKeyEvent>
 #include <QPainter>
 #include <QStyleOptionButton>
 #include <QStylePainter>
@@ -19,10 +20,25 @@ void WrapButton::paintEvent(QPaintEvent*)
     initStyleOption(&option);
     option.text.clear();
     painter.drawControl(QStyle::CE_PushButton, option);
-    const QRect area = rect().adjusted(kTextMargin, kTextMargin, -kTextMargin, -kTextMargin);
     painter.setFont(font());
     painter.setPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::ButtonText));
-    painter.drawText(area, Qt::AlignCenter | Qt::TextWordWrap, text());
+    painter.drawText(textArea(), Qt::AlignCenter | Qt::TextWordWrap, text());
+}
+
+QRect WrapButton::textArea() const
+{
+    return rect().adjusted(kTextMargin, kTextMargin, -kTextMargin, -kTextMargin);
+}
+
+void WrapButton::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() != Qt::Key_Return && event->key() != Qt::Key_Enter) {
+        QPushButton::keyPressEvent(event);
+        return;
+    }
+    if (!event->isAutoRepeat()) {  // holding the key down does not repeat a batch pass
+        click();
+    }
 }
 
 LineShape::LineShape(QPoint from, QPoint to, int width, QWidget* parent)

@@ -1,5 +1,5 @@
 // Small widgets the window needs that Qt lacks: a push button whose text
-// wraps inside it, and a line shape between two points.
+// wraps inside it and that Enter clicks, and a line shape between two points.
 #pragma once
 
 #include <QPoint>
@@ -8,14 +8,19 @@
 
 namespace ks::ui {
 
-// A push button that word-wraps its text, centred, inside its own area.
+// A push button that word-wraps its text, centred, inside its own area;
+// Return and Enter click it when it has the focus, as Space does.
 class WrapButton : public QPushButton {
     Q_OBJECT
 public:
     WrapButton(const QString& text, QWidget* parent);
 
+    // The area its text is drawn in, in its own coordinates.
+    QRect textArea() const;
+
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 };
 
 // A line of the given width from `from` to `to`, in the parent's coordinates;

@@ -1,340 +1,308 @@
-// The real main window, offscreen: its controls, menu, info box, keyboard
-// marking and a whole round trip through the widgets down to the disk.
+// The real main window, offscreen, checked for what a person notices: every
+// control in its place and every text in its box, the keys, the menu, the
+// info box, the open-file dialog, a path given at start or dropped, and a
+// round trip through the widgets down to the bytes on disk.
 #include <gtest/gtest.h>
 
-#include <QAbstractButton>
-#include <QApplication>
-#include <QLabel>
-#include <QListWidget>
-#include <QMenu>
-#include <QMenuBar>
-#include <QMessageBox>
-#include <QTest>
-#include <QTimer>
+#include <QtTest>
+#include <QtWidgets>
+#include <algorithm>
 
-#include "support/temp_dir.h"
-#include "support/tile_builder.h"
 #include "platform/posix_files.h"
 #include "shell/info_text.h"
+#include "support/disk.h"
+#include "support/tile_builder.h"
 #include "ui/main_window.h"
 #include "ui/widgets.h"
 
 namespace ks::ui {
 namespace {
 
-using platform::Answer;
-using platform::Message;
 using testing::TileBuilder;
+using Entries = std::vector<std::string>;
 
-class MainWindowTest : public ::testing::Test {
-protected:
-    MainWindowTest()
+// One window whose message boxes are recorded and answered with OK.
+struct Harness {
+    Harness()
     {
-        window.qtUi().setMessageHook([this](const Message& m) {
+        window.qtUi().setMessageHook([this](const platform::Message& m) {
             messages.push_back(m);
-            waitShownDuringBox.push_back(findChild<QLabel>("lbl_Warten")->isVisibleTo(&window));
-            return Answer::Ok;
+            during.emplace_back(child("lbl_Warten")->isVisibleTo(&window), list()->count());
+            return platform::Answer::Ok;
         });
     }
-
-    template <typename T>
-    T* findChild(const char* name)
+    template <typename T = QWidget>
+    T* child(const char* name)
     {
-        T* child = window.findChild<T*>(QString::fromLatin1(name));
-        EXPECT_NE(child, nullptr) << name;
-        return child;
+        T* found = window.findChild<T*>(QString::fromLatin1(name));
+        EXPECT_NE(found, nullptr) << name;
+        return found;
     }
-    QAbstractButton* batchButton(int index)
+    QListWidget* list() { return child<QListWidget>("lst"); }
+    QAction* action(const char* name) { return child<QAction>(name); }
+    QWidget* batch(int index)
     {
-        for (auto* b : window.findChildren<QAbstractButton*>(QStringLiteral("cmd_Trnsp"))) {
-            if (b->property("index").toInt() == index) {
-                return b;
-            }
-        }
-        ADD_FAILURE() << "no cmd_Trnsp with index " << index;
-        return nullptr;
+        const auto pair = window.findChildren<QWidget*>(QStringLiteral("cmd_Trnsp"));
+        const auto it = std::find_if(pair.begin(), pair.end(), [&](auto* b) { return b->property("index") == index; });
+        return it == pair.end() ? nullptr : *it;
     }
-    QAction* action(const char* name) { return findChild<QAction>(name); }
-    QListWidget* list() { return findChild<QListWidget>("lst"); }
-    std::vector<std::string> entries()
+    // The list's entries, each marked one followed by " *".
+    Entries entries()
     {
-        std::vector<std::string> texts;
+        Entries texts;
         for (int i = 0; i < list()->count(); ++i) {
-            texts.push_back(list()->item(i)->text().toStdString());
+            texts.push_back(list()->item(i)->text().toStdString() + (list()->item(i)->isSelected() ? " *" : ""));
         }
         return texts;
     }
-    void showAndSettle()
+    std::string caption() const { return window.windowTitle().toStdString(); }
+    // Shows and activates the window, and waits for the info box of its first paint.
+    void show()
     {
         window.show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
-        QTest::qWait(20);
+        window.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+        ASSERT_TRUE(QTest::qWaitFor([this] { return !messages.empty(); }));
     }
 
     platform::PosixFileLayer files;
     MainWindow window{files};
-    std::vector<Message> messages;
-    std::vector<bool> waitShownDuringBox;
+    std::vector<platform::Message> messages;
+    std::vector<std::pair<bool, int>> during;  // each box: whether the wait label showed, entries listed
 };
 
-struct ControlRow {
-    const char* name;
-    int index;  // for the cmd_Trnsp pair, else -1
-    const char* text;
-    QRect twips;
-    double points;
-    bool bold;
+// a.img opaque, B.IMG transparent, C.IMG masked and opaque, and notes.txt (40 "n"), no map.
+struct TileFolder {
+    TileFolder()
+    {
+        testing::writeFile(dir.file("a.img"), TileBuilder::ordinary(0x00).build());
+        testing::writeFile(dir.file("B.IMG"), TileBuilder::ordinary(0x02).build());
+        testing::writeFile(dir.file("C.IMG"), TileBuilder::ordinary(0x10).masked().build());
+        testing::writeFile(dir.file("notes.txt"), testing::Bytes(40, 'n'));
+    }
+    std::string shown() const { return QString::fromStdString(dir.path()).toUpper().toStdString(); }
+
+    testing::TempDir dir;
 };
+const Entries kListed = {"A.IMG  < >", "B.IMG  <T>", "C.IMG  < >"};
 
-TEST_F(MainWindowTest, ControlsStandWhereTheLayoutPutsThem)
+// Runs action while a timer plays the user on each modal window of type W.
+template <typename W, typename Action, typename User>
+void withUser(const Action& action, const User& user)
 {
-    const ControlRow rows[] = {
-        {"Label2", -1, "<   >  IMG-Datei ist nicht transparent", {6360, 60, 3135, 195}, 8.25, true},
-        {"Label6", -1, "         (IMG-File is not transparent)", {6360, 360, 2925, 195}, 8.25, true},
-        {"Label3", -1, "< T >  IMG-Datei  i s t  transparent", {6360, 720, 2955, 195}, 8.25, true},
-        {"Label7", -1, "         (IMG-File is transparent)", {6360, 960, 2595, 195}, 8.25, true},
-        {"cmd_Mark", -1, "Alle markieren  (Select all)", {6180, 1560, 1740, 930}, 8.25, true},
-        {"cmd_nomark", -1, "Keine markieren  (deselect all)", {8400, 1560, 1740, 930}, 8.25, true},
-        {"Label4", -1,
-         "Auswahl /Markieren: durch Mausklick oder navigieren mit Pfeiltasten und EIN/AUS über Leertaste",
-         {6360, 2760, 3540, 840}, 9.75, false},
-        {"Label5", -1,
-         "(select/deselect with a mouse click  or navigate with the arrows and select with the space key)",
-         {6360, 3600, 3525, 780}, 9.75, false},
-        {"lbl_Warten", -1, "  bitte warten ...  (please wait)", {6690, 4440, 2700, 810}, 13.5, true},
-        {"Label1", -1, "Alle markierten Dateien", {6720, 5400, 2835, 300}, 12, true},
-        {"Label8", -1, "(for all selected files)", {6840, 5760, 2535, 300}, 12, true},
-        {"cmd_Trnsp", 1, "Transparent schalten  (make transparent)", {6120, 6840, 1755, 1395}, 9.75, true},
-        {"cmd_Trnsp", 0, "N i c h t transparent schalten  (make not transparent)", {8430, 6840, 1743, 1395}, 9.75,
-         true},
-    };
-    const auto px = [](QRect t) {
-        return QRect(qRound(t.x() / 15.0), qRound(t.y() / 15.0), qRound(t.width() / 15.0), qRound(t.height() / 15.0));
-    };
-    for (const ControlRow& row : rows) {
-        SCOPED_TRACE(row.name);
-        QWidget* w = row.index >= 0 ? batchButton(row.index) : findChild<QWidget>(row.name);
-        ASSERT_NE(w, nullptr);
-        const QString text = row.index >= 0 || QString(row.name).startsWith("cmd")
-                                 ? qobject_cast<QAbstractButton*>(w)->text()
-                                 : qobject_cast<QLabel*>(w)->text();
-        EXPECT_EQ(text.toStdString(), row.text);
-        EXPECT_EQ(w->geometry(), px(row.twips));
-        EXPECT_DOUBLE_EQ(w->font().pointSizeF(), row.points);
-        EXPECT_EQ(w->font().bold(), row.bold);
-    }
-
-    QListWidget* lst = list();
-    EXPECT_EQ(lst->geometry(), QRect(20, 2, 360, 544));
-    EXPECT_EQ(lst->selectionMode(), QAbstractItemView::MultiSelection);
-    const QString family = QFontInfo(lst->font()).family();
-    EXPECT_TRUE(family == "Courier New" || family == "Liberation Mono") << family.toStdString();
-    EXPECT_TRUE(QFontInfo(lst->font()).fixedPitch());
-    EXPECT_DOUBLE_EQ(lst->font().pointSizeF(), 9.75);
-
-    auto* wait = findChild<QLabel>("lbl_Warten");
-    EXPECT_TRUE(wait->font().underline());
-    EXPECT_EQ(wait->alignment() & Qt::AlignHCenter, Qt::AlignHCenter);
-    EXPECT_EQ(wait->palette().color(QPalette::WindowText), QColor(255, 0, 0));
-    EXPECT_EQ(wait->palette().color(QPalette::Window), QColor(192, 255, 255));
-    EXPECT_TRUE(wait->isHidden());
-
-    auto* line1 = findChild<LineShape>("Line1");
-    auto* line2 = findChild<LineShape>("Line2");
-    EXPECT_EQ(line1->from(), QPoint(532, 406));
-    EXPECT_EQ(line1->to(), QPoint(466, 496));
-    EXPECT_EQ(line2->from(), QPoint(559, 406));
-    EXPECT_EQ(line2->to(), QPoint(624, 496));
-    EXPECT_EQ(line1->lineWidth(), 2);
-
-    EXPECT_EQ(window.centralWidget()->size(), QSize(698, 554));
-    EXPECT_EQ(window.windowTitle().toStdString(), "  P f a d  wählen!");
-}
-
-TEST_F(MainWindowTest, TheWindowHasAFixedSize)
-{
-    showAndSettle();
-    EXPECT_EQ(window.minimumSize(), window.maximumSize());
-    EXPECT_EQ(window.centralWidget()->size(), QSize(698, 554));
-}
-
-TEST_F(MainWindowTest, TabMovesFocusInTheWindowsOrder)
-{
-    showAndSettle();
-    QApplication::setActiveWindow(&window);
-    list()->setFocus();
-    const std::vector<QWidget*> order = {batchButton(1), findChild<QWidget>("cmd_Mark"), batchButton(0),
-                                         findChild<QWidget>("cmd_nomark"), list()};
-    for (QWidget* expected : order) {
-        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-        EXPECT_EQ(QApplication::focusWidget(), expected)
-            << "got " << (QApplication::focusWidget() ? QApplication::focusWidget()->objectName().toStdString() : "");
-    }
-}
-
-TEST_F(MainWindowTest, TheMenuOffersFolderChoiceExitRestartAndInfo)
-{
-    QList<QAction*> top = window.menuBar()->actions();
-    ASSERT_EQ(top.size(), 4);
-    EXPECT_EQ(top[0]->text().toStdString(), "&Datei (file)");
-    EXPECT_EQ(top[0]->menu()->objectName().toStdString(), "keiner");
-    EXPECT_EQ(top[1]->text().toStdString(), "       ");
-    EXPECT_EQ(top[1]->objectName().toStdString(), "dummy");
-    EXPECT_EQ(top[2]->text().toStdString(), "&Neustart (restart)");
-    EXPECT_EQ(top[2]->objectName().toStdString(), "mn_Neustart");
-    EXPECT_EQ(top[3]->text().toStdString(), "&Info");
-    EXPECT_EQ(top[3]->objectName().toStdString(), "mn_Help");
-
-    QList<QAction*> file = top[0]->menu()->actions();
-    ASSERT_EQ(file.size(), 4);
-    EXPECT_EQ(file[0]->text().toStdString(), "&Pfad wählen (select path)");
-    EXPECT_EQ(file[0]->objectName().toStdString(), "mn_Datei");
-    EXPECT_TRUE(file[1]->isSeparator());
-    EXPECT_EQ(file[1]->objectName().toStdString(), "kein");
-    EXPECT_TRUE(file[2]->isSeparator());
-    EXPECT_EQ(file[2]->objectName().toStdString(), "keine");
-    EXPECT_EQ(file[3]->text().toStdString(), "&Ende (exit)");
-    EXPECT_EQ(file[3]->objectName().toStdString(), "mn_End");
-
-    top[1]->trigger();  // the gap does nothing
-    EXPECT_TRUE(messages.empty());
-    EXPECT_EQ(window.windowTitle().toStdString(), "  P f a d  wählen!");
-}
-
-TEST(MainWindowInfo, TheInfoBoxOpensOnceAtTheFirstPaintAndThenOnlyThroughInfo)
-{
-    platform::PosixFileLayer files;
-    MainWindow window(files);
-    std::vector<QString> texts;
-    QTimer dismiss;  // plays the user: reads every box and presses OK
-    QObject::connect(&dismiss, &QTimer::timeout, [&] {
-        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-            EXPECT_EQ(box->windowTitle().toStdString(), "     Karten transparent schalten");
-            EXPECT_EQ(box->icon(), QMessageBox::NoIcon);
-            EXPECT_EQ(box->standardButtons(), QMessageBox::Ok);
-            texts.push_back(box->text());
-            box->button(QMessageBox::Ok)->click();
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+        if (auto* w = qobject_cast<W*>(QApplication::activeModalWidget())) {
+            user(w);
         }
     });
-    dismiss.start(10);
-    window.show();
-    EXPECT_TRUE(QTest::qWaitFor([&] { return !texts.empty(); }, 3000));
-    window.hide();
-    window.show();
-    window.repaint();
-    QTest::qWait(50);
-    ASSERT_EQ(texts.size(), 1U) << "covering and uncovering does not bring it back";
-
-    QString expected;
-    for (auto line : shell::kInfoLines) {
-        expected += QString::fromUtf8(line.data(), static_cast<qsizetype>(line.size())) + '\n';
-    }
-    EXPECT_EQ(texts[0].toStdString(), expected.toStdString());
-    EXPECT_TRUE(texts[0].contains(QString::fromUtf8("Menüpunkt \u201ANeustart'\n"))) << "U+201A opens the quote";
-
-    QTimer::singleShot(0, &window, [&] { window.findChild<QAction*>(QStringLiteral("mn_Help"))->trigger(); });
-    EXPECT_TRUE(QTest::qWaitFor([&] { return texts.size() == 2; }, 3000));
+    timer.start(10);
+    action();
 }
 
-TEST_F(MainWindowTest, ARoundTripThroughTheWidgetsChangesTheMarkedMaps)
+TEST(MainWindow, EveryControlSitsInsideTheFixedClientAreaWithoutOverlapAndEveryTextFitsItsBox)
 {
-    showAndSettle();
-    messages.clear();
-    waitShownDuringBox.clear();
-    testing::TempDir dir;
-    testing::writeFile(dir.file("a.img"), TileBuilder::ordinary(0x00).build());
-    testing::writeFile(dir.file("B.IMG"), TileBuilder::ordinary(0x02).build());
-    testing::writeFile(dir.file("C.IMG"), TileBuilder::ordinary(0x10).masked().build());
-    testing::writeFile(dir.file("notes.txt"), testing::Bytes(40, 'n'));
-    const testing::Bytes before = testing::readFile(dir.file("a.img"));
-    int dialogs = 0;
-    window.qtUi().setChooseFileHook([&] {
-        ++dialogs;
-        return std::optional<std::string>(dir.file("a.img"));
+    Harness h;
+    h.show();
+    QWidget* client = h.window.centralWidget();
+    EXPECT_EQ(client->size(), QSize(shell::pixels(shell::kClientWidthTwips), shell::pixels(shell::kClientHeightTwips)));
+    EXPECT_EQ(h.window.minimumSize(), h.window.maximumSize());
+    const auto controls = client->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
+    EXPECT_EQ(controls.size(), std::size(shell::kControls));
+    for (const QWidget* a : controls) {
+        EXPECT_TRUE(client->rect().contains(a->geometry())) << a->objectName().toStdString();
+        for (const QWidget* b : controls) {
+            const bool line = qobject_cast<const LineShape*>(a) || qobject_cast<const LineShape*>(b);
+            EXPECT_TRUE(a == b || line || !a->geometry().intersects(b->geometry()))
+                << a->objectName().toStdString() << " overlaps " << b->objectName().toStdString();
+        }
+    }
+    const auto fits = [](const QWidget* w, const QRect& box, int flags, const QString& text) {
+        const QRect needed = QFontMetrics(w->font()).boundingRect(box, flags, text);
+        EXPECT_TRUE(needed.width() <= box.width() && needed.height() <= box.height()) << text.toStdString();
+    };
+    for (const QLabel* label : client->findChildren<QLabel*>()) {
+        const int wrap = label->wordWrap() ? Qt::TextWordWrap : 0;
+        fits(label, label->contentsRect(), int(label->alignment()) | wrap, label->text());
+    }
+    for (const WrapButton* button : client->findChildren<WrapButton*>()) {
+        fits(button, button->textArea(), Qt::AlignCenter | Qt::TextWordWrap, button->text());
+    }
+    EXPECT_TRUE(QFontInfo(h.list()->font()).fixedPitch());
+    EXPECT_TRUE(h.child("lbl_Warten")->isHidden());
+}
+
+TEST(MainWindow, TheMenuHasItsItemsAndSeparatorsItsGapDoesNothingAndExitAsksNothing)
+{
+    Harness h;
+    h.show();
+    std::vector<std::pair<std::string, std::string>> items;  // text ("-" for a separator), name
+    for (const QAction* top : h.window.menuBar()->actions()) {
+        const QMenu* menu = top->menu();
+        items.emplace_back(top->text().toStdString(), (menu ? menu->objectName() : top->objectName()).toStdString());
+        for (const QAction* a : menu ? menu->actions() : QList<QAction*>()) {
+            items.emplace_back(a->isSeparator() ? "-" : a->text().toStdString(), a->objectName().toStdString());
+        }
+    }
+    EXPECT_EQ(items, (std::vector<std::pair<std::string, std::string>>{
+                         {"&Datei (file)", "keiner"}, {"&Pfad wählen (select path)", "mn_Datei"}, {"-", "kein"},
+                         {"-", "keine"}, {"&Ende (exit)", "mn_End"}, {"       ", "dummy"},
+                         {"&Neustart (restart)", "mn_Neustart"}, {"&Info", "mn_Help"}}));
+    h.action("dummy")->trigger();
+    EXPECT_EQ(h.caption(), workflow::kStartCaption);
+    h.action("mn_End")->trigger();
+    EXPECT_FALSE(h.window.isVisible());
+    EXPECT_EQ(h.messages.size(), 1U) << "only the info box";
+}
+
+TEST(MainWindow, TheInfoBoxOpensAtTheFirstPaintThenOnlyThroughInfoWithEveryLineUnbroken)
+{
+    Harness h;
+    h.window.qtUi().setMessageHook({});
+    std::vector<QString> texts;
+    const auto read = [&](QMessageBox* box) {
+        EXPECT_EQ(box->windowTitle().toStdString(), shell::kInfoTitle);
+        EXPECT_EQ(box->icon(), QMessageBox::NoIcon);
+        EXPECT_EQ(box->standardButtons(), QMessageBox::Ok);
+        const auto* label = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
+        for (const std::string_view line : shell::kInfoLines) {
+            const int width = QFontMetrics(label->font()).horizontalAdvance(QString::fromUtf8(line));
+            EXPECT_LE(width, label->contentsRect().width()) << line;
+        }
+        EXPECT_LE(box->frameGeometry().width(), box->screen()->availableGeometry().width());
+        texts.push_back(box->text());
+        box->button(QMessageBox::Ok)->click();
+    };
+    withUser<QMessageBox>(
+        [&] {
+            h.window.show();
+            ASSERT_TRUE(QTest::qWaitFor([&] { return texts.size() == 1; }));
+            h.window.hide();
+            h.window.show();
+            ASSERT_TRUE(QTest::qWaitForWindowExposed(&h.window));
+            h.window.repaint();
+            QCoreApplication::processEvents();  // a second box would open here and be read before this returns
+            EXPECT_EQ(texts.size(), 1U) << "covering and uncovering does not bring it back";
+            h.action("mn_Help")->trigger();
+        },
+        read);
+    ASSERT_EQ(texts.size(), 2U);
+    EXPECT_EQ(texts[0], QString::fromStdString(shell::infoText()).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+    EXPECT_TRUE(texts[0].endsWith(QString::fromUtf8("Menüpunkt \u201ANeustart'\n"))) << "U+201A opens the quote";
+}
+
+TEST(MainWindow, TheOpenFileDialogShowsItsFilterTextsExactlyWithTheImgOnePreselected)
+{
+    Harness h;
+    QStringList filters;
+    int preselected = -1;
+    withUser<QFileDialog>([&] { h.action("mn_Datei")->trigger(); }, [&](QFileDialog* dialog) {
+        const auto* types = dialog->findChild<QComboBox*>(QStringLiteral("fileTypeCombo"));
+        for (int i = 0; i < types->count(); ++i) {
+            filters << types->itemText(i);
+        }
+        preselected = types->currentIndex();
+        dialog->reject();
     });
-
-    action("mn_Datei")->trigger();
-
-    EXPECT_EQ(dialogs, 1);
-    EXPECT_EQ(entries(), (std::vector<std::string>{"A.IMG  < >", "B.IMG  <T>", "C.IMG  < >"}));
-    const std::string shownDir = QString::fromStdString(dir.path()).toUpper().toStdString();
-    EXPECT_EQ(window.windowTitle().toStdString(), "Pfad " + shownDir + " hat 3 Dateien");
-    ASSERT_EQ(messages.size(), 1U);
-    EXPECT_EQ(messages[0].prompt, "Datei " + shownDir + "NOTES.TXT ist keine IMG  ");
-    EXPECT_EQ(waitShownDuringBox, std::vector<bool>{true}) << "the wait label shows while the folder is listed";
-    EXPECT_TRUE(findChild<QLabel>("lbl_Warten")->isHidden());
-
-    QTest::mouseClick(findChild<QWidget>("cmd_Mark"), Qt::LeftButton);
-    EXPECT_EQ(list()->selectedItems().size(), 3);
-    QTest::mouseClick(batchButton(1), Qt::LeftButton);
-
-    ASSERT_EQ(messages.size(), 3U);
-    EXPECT_EQ(messages[1].prompt, "Transparenz-Änderung beendet ... (finished)");
-    EXPECT_EQ(entries(), (std::vector<std::string>{"A.IMG  <T>", "B.IMG  <T>", "C.IMG  <T>"}));
-    EXPECT_TRUE(list()->selectedItems().isEmpty());
-    const testing::Bytes after = testing::readFile(dir.file("a.img"));
-    EXPECT_EQ(after, TileBuilder::ordinary(0x02).build());
-
-    QTest::mouseClick(findChild<QWidget>("cmd_Mark"), Qt::LeftButton);
-    QTest::mouseClick(findChild<QWidget>("cmd_nomark"), Qt::LeftButton);
-    EXPECT_TRUE(list()->selectedItems().isEmpty());
-}
-
-TEST_F(MainWindowTest, RestartEmptiesTheWindowWithTheLongCaption)
-{
-    testing::TempDir dir;
-    testing::writeFile(dir.file("A.IMG"), TileBuilder::ordinary(0x00).build());
-    window.qtUi().setChooseFileHook([&] { return std::optional<std::string>(dir.file("A.IMG")); });
-    action("mn_Datei")->trigger();
-    list()->selectAll();
-    action("mn_Neustart")->trigger();
-    EXPECT_EQ(list()->count(), 0);
-    EXPECT_EQ(window.windowTitle().toStdString(), "  P f a d  wählen! (select path)");
-}
-
-TEST_F(MainWindowTest, ArrowKeysMoveAndSpaceOrAClickTogglesTheMark)
-{
-    showAndSettle();
-    for (const char* text : {"A.IMG  < >", "B.IMG  <T>", "C.IMG  < >"}) {
-        list()->addItem(QString::fromUtf8(text));
-    }
-    QApplication::setActiveWindow(&window);
-    list()->setFocus();
-    list()->setCurrentRow(0, QItemSelectionModel::NoUpdate);
-
-    QTest::keyClick(list(), Qt::Key_Down);
-    QTest::keyClick(list(), Qt::Key_Down);
-    EXPECT_TRUE(list()->selectedItems().isEmpty()) << "moving does not mark";
-    QTest::keyClick(list(), Qt::Key_Space);
-    EXPECT_TRUE(list()->item(2)->isSelected());
-    QTest::keyClick(list(), Qt::Key_Up);
-    QTest::keyClick(list(), Qt::Key_Space);
-    EXPECT_TRUE(list()->item(1)->isSelected());
-    EXPECT_TRUE(list()->item(2)->isSelected()) << "marks add up";
-    QTest::keyClick(list(), Qt::Key_Space);
-    EXPECT_FALSE(list()->item(1)->isSelected());
-
-    const QPoint centre = list()->visualItemRect(list()->item(0)).center();
-    QTest::mouseClick(list()->viewport(), Qt::LeftButton, {}, centre);
-    EXPECT_TRUE(list()->item(0)->isSelected());
-    QTest::mouseClick(list()->viewport(), Qt::LeftButton, {}, centre);
-    EXPECT_FALSE(list()->item(0)->isSelected());
-    EXPECT_TRUE(list()->item(2)->isSelected());
-}
-
-TEST_F(MainWindowTest, ExitClosesTheWindowWithoutAQuestion)
-{
-    showAndSettle();
-    messages.clear();
-    action("mn_End")->trigger();
-    EXPECT_FALSE(window.isVisible());
-    EXPECT_TRUE(messages.empty());
-}
-
-TEST(QtUiFilters, TheImgFilterMatchesAnyCaseAndAllFilesMatchesEveryName)
-{
+    EXPECT_EQ(filters, QStringList({QStringLiteral("Alle files  *.*"), QStringLiteral("IMGs   *.IMG")}));
+    EXPECT_EQ(preselected, 1);
+    ASSERT_EQ(h.messages.size(), 1U) << "Cancel with nothing chosen before: no IMG";
+    EXPECT_EQ(h.messages[0].title, "F e h l e r, keine IMG-Datei!! (not an IMG)");
+    EXPECT_EQ(h.caption(), workflow::kRestartCaption);
     EXPECT_EQ(QtUi::nameFilter({"IMGs   *.IMG", "*.IMG"}).toStdString(), "IMGs   *.IMG (*.[iI][mM][gG])");
     EXPECT_EQ(QtUi::nameFilter({"Alle files  *.*", "*.*"}).toStdString(), "Alle files  *.* (*)");
+}
+
+TEST(MainWindow, TabArrowsSpaceAClickAndEnterDoWhatTheySay)
+{
+    Harness h;
+    h.show();
+    h.list()->setFocus();
+    for (QWidget* expected : {h.batch(1), h.child("cmd_Mark"), h.batch(0), h.child("cmd_nomark"), h.child("lst")}) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        EXPECT_EQ(QApplication::focusWidget(), expected) << QApplication::focusWidget()->objectName().toStdString();
+    }
+
+    h.list()->addItems({QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("C")});
+    h.list()->setCurrentRow(0, QItemSelectionModel::NoUpdate);
+    const std::pair<Qt::Key, Entries> keys[] = {{Qt::Key_Down, {"A", "B", "C"}},     {Qt::Key_Down, {"A", "B", "C"}},
+                                                {Qt::Key_Space, {"A", "B", "C *"}},  {Qt::Key_Up, {"A", "B", "C *"}},
+                                                {Qt::Key_Space, {"A", "B *", "C *"}}, {Qt::Key_Space, {"A", "B", "C *"}}};
+    for (const auto& [key, entries] : keys) {
+        QTest::keyClick(h.list(), key);
+        EXPECT_EQ(h.entries(), entries) << "after key " << key;
+    }
+    const QPoint first = h.list()->visualItemRect(h.list()->item(0)).center();
+    QTest::mouseClick(h.list()->viewport(), Qt::LeftButton, {}, first);
+    EXPECT_EQ(h.entries(), (Entries{"A *", "B", "C *"}));
+    QTest::mouseClick(h.list()->viewport(), Qt::LeftButton, {}, first);
+    EXPECT_EQ(h.entries(), (Entries{"A", "B", "C *"}));
+
+    for (const auto& [key, mods] : {std::pair{Qt::Key_Return, Qt::NoModifier}, {Qt::Key_Enter, Qt::KeypadModifier}}) {
+        h.child("cmd_Mark")->setFocus();
+        QTest::keyClick(QApplication::focusWidget(), key, mods);
+        EXPECT_EQ(h.entries(), (Entries{"A *", "B *", "C *"})) << "key " << key;
+        h.child("cmd_nomark")->setFocus();
+        QTest::keyClick(QApplication::focusWidget(), key, mods);
+        EXPECT_EQ(h.entries(), (Entries{"A", "B", "C"})) << "key " << key;
+    }
+}
+
+TEST(MainWindow, EveryWayToPointAtAFolderListsItAndTheWidgetsChangeTheMarkedMapsByOneByte)
+{
+    const QString home = QDir::currentPath();
+    const auto drop = [](Harness& h, const QUrl& url) {
+        QMimeData data;
+        data.setUrls({url});
+        QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QDropEvent dropped(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        return QApplication::sendEvent(&h.window, &enter) && enter.isAccepted() &&
+               QApplication::sendEvent(&h.window, &dropped) && dropped.isAccepted();
+    };
+    enum How { Dialog, AtStart, Drop };
+    const struct {
+        const char* what;
+        How how;
+        std::string name;  // in the folder; relative to it at start, "" for the folder itself
+    } rows[] = {{"any file chosen through the dialog", Dialog, "a.img"},
+                {"the folder given at start", AtStart, ""},
+                {"a file name in the working folder given at start", AtStart, "B.IMG"},
+                {"a dropped file", Drop, "B.IMG"}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        TileFolder f;
+        const testing::Bytes before = testing::readFile(f.dir.file("a.img"));
+        ASSERT_TRUE(QDir::setCurrent(QString::fromStdString(f.dir.path())));
+        Harness h;
+        h.window.qtUi().setChooseFileHook([&] { return std::optional<std::string>(f.dir.file(row.name)); });
+        h.window.listAtStart(row.how != AtStart ? "" : row.name.empty() ? f.dir.path() : row.name);
+        h.show();
+        if (row.how == Dialog) {
+            h.action("mn_Datei")->trigger();
+        } else if (row.how == Drop) {
+            EXPECT_FALSE(drop(h, QUrl(QStringLiteral("https://example.org/A.IMG")))) << "only local files";
+            EXPECT_TRUE(drop(h, QUrl::fromLocalFile(QString::fromStdString(f.dir.file(row.name)))));
+        }
+        ASSERT_TRUE(QTest::qWaitFor([&] { return h.list()->count() == 3; }));
+        EXPECT_EQ(h.entries(), kListed);
+        EXPECT_EQ(h.caption(), "Pfad " + f.shown() + " hat 3 Dateien");
+        ASSERT_EQ(h.messages.size(), 2U);
+        EXPECT_TRUE(h.messages[0].title == shell::kInfoTitle && h.during[0].second == 0) << "info box, then the listing";
+        EXPECT_EQ(h.messages[1].prompt, "Datei " + f.shown() + "NOTES.TXT ist keine IMG  ");
+        EXPECT_TRUE(h.during[1].first && h.child("lbl_Warten")->isHidden()) << "shown while the folder is listed";
+
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+        EXPECT_EQ(h.entries(), (Entries{"A.IMG  < > *", "B.IMG  <T>", "C.IMG  < >"})) << "Space marks the first entry";
+        QTest::mouseClick(h.child("cmd_Mark"), Qt::LeftButton);
+        QTest::mouseClick(h.batch(1), Qt::LeftButton);
+        ASSERT_EQ(h.messages.size(), 4U);
+        EXPECT_EQ(h.messages[2].prompt, "Transparenz-Änderung beendet ... (finished)");
+        EXPECT_EQ(h.entries(), (Entries{"A.IMG  <T>", "B.IMG  <T>", "C.IMG  <T>"}));
+        EXPECT_EQ(testing::differingOffsets(before, testing::readFile(f.dir.file("a.img"))),
+                  std::vector<std::size_t>{static_cast<std::size_t>(TileBuilder::ordinary(0).flagOffset())});
+        EXPECT_EQ(testing::readFile(f.dir.file("notes.txt")), testing::Bytes(40, 'n')) << "no map, untouched";
+    }
+    QDir::setCurrent(home);
 }
 
 }  // namespace

@@ -17,7 +17,7 @@ constexpr std::chrono::milliseconds kShortPatience{100};  // the busy wait, cut 
 constexpr std::size_t kLongPathChars = 300;               // past MAX_PATH (260)
 
 const Bytes kTile = testing::TileBuilder::ordinary(0).build();
-const std::uint64_t kFlag = static_cast<std::uint64_t>(testing::TileBuilder::ordinary(0).flagOffset());
+constexpr std::uint64_t kFlag = 0x103F;  // the flag byte of an ordinary tile
 
 // Holds another program's handle on path, sharing what share allows.
 FileHandle holdOpen(const std::string& path, DWORD share)
