@@ -2,6 +2,7 @@
 // status and the bytes on disk out.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <sstream>
 
 #include "cli/imgflag.h"
@@ -27,10 +28,19 @@ struct CliCase {
 
 void PrintTo(const CliCase& c, std::ostream* os) { *os << c.name; }
 
+// text with {D} replaced by folder and the '/' of the path after it by the system's separator; in
+// JSON with the backslashes of the path doubled.
 std::string expand(std::string text, const std::string& folder)
 {
-    for (auto at = text.find("{D}"); at != std::string::npos; at = text.find("{D}", at + folder.size())) {
-        text.replace(at, 3, folder);
+    const bool json = text.starts_with("{\n");
+    for (auto at = text.find("{D}"); at != std::string::npos; at = text.find("{D}", at)) {
+        std::string path = folder + text.substr(at + 3, text.find_first_of("\t\n\"", at) - at - 3);
+        std::replace(path.begin(), path.end(), '/', platform::kPathSeparators.front());
+        for (auto slash = path.find('\\'); json && slash != std::string::npos; slash = path.find('\\', slash + 2)) {
+            path.insert(slash, 1, '\\');
+        }
+        text.replace(at, text.find_first_of("\t\n\"", at) - at, path);
+        at += path.size();
     }
     return text;
 }
@@ -42,11 +52,6 @@ protected:
     {
         args.insert(args.begin(), "imgflag");
         return run(args, out, err, env.files);
-    }
-    std::string folder() const
-    {
-        std::string path = dir.path();
-        return path.back() == '/' || path.back() == '\\' ? path : path + "/";
     }
 
     testing::TempDir dir;
@@ -85,8 +90,9 @@ const CliCase kCases[] = {
      "      \"state\": \"mixed\",\n      \"maps\": 3,\n      \"transparent_maps\": 1\n    },\n    {\n"
      "      \"path\": \"{D}d.txt\",\n      \"state\": \"not-img\"\n    }\n  ]\n}\n",
      ""},
-    {"NamesCannotFakeALine", "x\ntransparent\tother.img\tchanged=o e\x1b[2Jx.img=t", {"status", "{D}"}, 0,
-     "transparent\t{D}e\\x1b[2Jx.img\nopaque\t{D}x\\ntransparent\\tother.img\\tchanged\n", "", "", true},
+    {"NamesCannotFakeALine", "x\ntransparent\tother.img\tchanged=o e\x1b[2J\x7f\xc2\x9b\\.img=t", {"status", "{D}"}, 0,
+     "transparent\t{D}e\\x1b[2J\\x7f\\xc2\\x9b\\\\.img\nopaque\t{D}x\\ntransparent\\tother.img\\tchanged\n", "", "",
+     true},
     {"Version", "", {"--version"}, 0, "imgflag " KS_EXPECTED_VERSION "\n", ""},
     {"NoCommand", "", {}, 2, "", "imgflag: A subcommand is required\nTry 'imgflag --help' for more information.\n"},
     {"UnknownCommand", "a.img=o", {"flip", "{D}a.img"}, 2, "",
@@ -108,11 +114,11 @@ TEST_P(Imgflag, AnswersACommandLineWithItsReportStatusAndBytes)
     testing::putFiles(dir, c.files, expected);
     std::vector<std::string> args;
     for (const std::string& arg : c.args) {
-        args.push_back(expand(arg, folder()));
+        args.push_back(expand(arg, dir.path()));
     }
     EXPECT_EQ(imgflag(args), c.status);
-    EXPECT_EQ(out.str(), expand(c.out, folder()));
-    EXPECT_EQ(err.str(), expand(c.err, folder()));
+    EXPECT_EQ(out.str(), expand(c.out, dir.path()));
+    EXPECT_EQ(err.str(), expand(c.err, dir.path()));
     for (const std::string& file : testing::split(c.after, ' ')) {
         expected[file.substr(0, file.find('='))] = TileBuilder::kind(file.substr(file.find('=') + 1));
     }
@@ -134,7 +140,7 @@ TEST_F(Imgflag, ANameThatIsNoUtf8KeepsItsBytesInJson)
         hex += "0123456789abcdef"[c >> 4];
         hex += "0123456789abcdef"[c & 15];
     }
-    EXPECT_NE(out.str().find("\"path\": \"" + folder() + "a\ufffd.img\",\n      \"path_bytes\": \"" + hex + "\""),
+    EXPECT_NE(out.str().find("\"path\": \"" + dir.path() + "a\ufffd.img\",\n      \"path_bytes\": \"" + hex + "\""),
               std::string::npos)
         << out.str();
 }

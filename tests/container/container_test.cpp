@@ -88,6 +88,8 @@ const Case kWalks[] = {
     {"NoHeaderIsBad", tile(2).treHeaderAt(-1), LookupOutcome::TreBad},
     {"FlagBytePastTheEndIsBad", tile(2).size(4096 + 0x3F), LookupOutcome::TreBad},
     {"FlagByteLastInTheFile", tile(2).size(4096 + 0x40), LookupOutcome::Found, {{kFlag, 2}}},
+    {"AHeaderAcrossA4KiBBoundary", tile(2).exponents(5, 0).entries({{"TRE", 0x7F}}).treHeaderAt(0xFE0),
+     LookupOutcome::Found, {{0xFE0 + 0x3F, 2}}},
     {"EveryMapOfACombinedContainer", TileBuilder::combined({1, 3, 1}), LookupOutcome::Found,
      {{0xC3F, 1}, {0xE3F, 3}, {0x103F, 1}}},
     {"EveryMapMasked", TileBuilder::combined({3, 1}).masked(), LookupOutcome::Found, {{0xA3F, 3}, {0xC3F, 1}}},
@@ -175,7 +177,7 @@ struct Mishap {
 
 void PrintTo(const Mishap& m, std::ostream* os) { *os << m.name; }
 
-const auto kTruncate = [](const std::string& p) { std::filesystem::resize_file(testing::u8(p), 0x1000); };
+const auto kTruncate = [](const std::string& p) { std::filesystem::resize_file(testing::u8(p), 0x1020); };
 
 const Mishap kMishaps[] = {
     {"MadeReadOnly", testing::makeReadOnly, false, "Fehler : 75"},
@@ -184,7 +186,7 @@ const Mishap kMishaps[] = {
     {"RewrittenWithAnotherBlockSize",
      [](const std::string& p) { tile(0).exponents(10, 0).entries({{"TRE", 5}}).treHeaderAt(5 * 1024).image().writeTo(p); },
      false, "Fehler in TRE"},
-    {"TruncatedBeforeTheHeader", kTruncate, false, "Fehler in TRE"},
+    {"TruncatedInsideTheHeader", kTruncate, false, "Fehler in TRE"},
 #ifndef _WIN32  // there the writer's open keeps other programs from changing the file
     {"TruncatedRightBeforeTheWrite", kTruncate, true, "Fehler : 57"},
     {"ReplacedRightBeforeTheWrite",
@@ -240,6 +242,9 @@ TEST_F(Container, TheWriterRereadsTheFlagByteAndFlushesWhatItWroteBeforeAFailure
     Trnsp_Write(services, spec, 1);
     bytes[kFlag] = 0x82;
     EXPECT_EQ(testing::readFile(path), bytes);
+    const std::string other = dir.put("OTHER.IMG", TileBuilder::kind("o"));
+    Trnsp_Write(services, other, 1);
+    EXPECT_EQ(testing::readFile(other), TileBuilder::kind("o")) << "only the file just probed is ever written";
 
     TileBuilder::combined({0, 0, 0}).image().writeTo(path);
     int writes = 0;
