@@ -162,17 +162,18 @@ public:
         written_ = true;
     }
 
-    // The share mode of a Change open keeps others out until the file is closed.
-    void finishWrites() override {}
-
-    // Puts this file's written bytes on the medium; nothing when none were written.
-    std::optional<RunTimeError> flushWrites()
+    // The share mode of a Change open keeps others out until the file is closed, and Windows
+    // flushes file by file anyway: the bytes are put on the medium now and the file let go.
+    void finishWrites() override
     {
         if (written_ && !::FlushFileBuffers(handle_.get())) {
-            return windowsError(::GetLastError());
+            flushed_ = windowsError(::GetLastError());
         }
-        return std::nullopt;
+        handle_.reset();
     }
+
+    // Why this file's written bytes may not be on the medium, if they may not.
+    std::optional<RunTimeError> flushWrites() const { return flushed_; }
 
 private:
     FileHandle handle_;
@@ -180,6 +181,7 @@ private:
     BY_HANDLE_FILE_INFORMATION info_;
     std::uint64_t size_;
     bool written_ = false;
+    std::optional<RunTimeError> flushed_;
 };
 
 // Whether a folder entry is a file with data: no folder, no device, and a link only when it leads to such a file.

@@ -42,7 +42,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, PWSTR /*commandL
         if (autopilot) {
             afterStart = [&](ks::win32::MainWindow& window) { autopilot->drive(window); };
         }
-        ks::win32::MainWindow window(instance, *files, parsed.path, afterStart);
+        const std::string start = parsed.path.empty() ? std::string() : ks::shell::absolutePath(parsed.path);
+        ks::win32::MainWindow window(instance, *files, start, afterStart);
         if (autopilot) {
             window.ui().setBoxWatcher([&] { autopilot->watchNextBox(); });
         }
