@@ -165,7 +165,8 @@ void QtUi::setWaitVisible(bool visible)
 
 void QtUi::processEvents()
 {
-    QCoreApplication::processEvents();
+    // Draws what is pending (the wait label); no click or drop can start a second pass meanwhile.
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 }
 
 std::string QtUi::toUpper(const std::string& text) const

@@ -139,17 +139,8 @@ void Win32Ui::setWaitVisible(bool visible)
 
 void Win32Ui::processEvents()
 {
-    MSG message{};
-    while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-        if (message.message == WM_QUIT) {
-            ::PostQuitMessage(static_cast<int>(message.wParam));  // for the main loop to see
-            return;
-        }
-        if (!::IsDialogMessageW(window_, &message)) {
-            ::TranslateMessage(&message);
-            ::DispatchMessageW(&message);
-        }
-    }
+    // Draws what is pending (the wait label) and nothing else: no click can start a second pass meanwhile.
+    ::RedrawWindow(window_, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
 }
 
 std::string Win32Ui::toUpper(const std::string& text) const
