@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds everything twice (plain, and with AddressSanitizer + UndefinedBehaviorSanitizer)
-# and runs every test in both builds.
+# Builds and runs every test: the Linux programs twice (plain, and with
+# AddressSanitizer + UndefinedBehaviorSanitizer), the Windows programs
+# cross-built and run under Wine, and the Debian package built and checked.
 set -euo pipefail
 cd "$(dirname "$0")"
 scripts/setup.sh
@@ -17,3 +18,6 @@ for variant in plain asan; do
     ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
         ctest --test-dir "$dir" -j2 --output-on-failure --timeout 300
 done
+
+scripts/windows.sh
+packaging/check_package.sh
