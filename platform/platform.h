@@ -116,8 +116,8 @@ public:
     // still reaches past offset and that its path still names this file; the
     // file never grows. Throws RunTimeError, having written nothing.
     virtual void writeByteAt(std::uint64_t offset, std::uint8_t value) = 0;
-    // Starts putting what was written on the medium and releases the lock of
-    // a Change open; FileLayer::flush waits for it to end.
+    // Releases the lock of a Change open and may start putting what was
+    // written on the medium; FileLayer::flush puts it there and waits for it.
     virtual void finishWrites() = 0;
 };
 

@@ -138,17 +138,13 @@ public:
         written_ = true;
     }
 
-    void finishWrites() override
-    {
-#ifdef __linux__
-        if (written_) {
-            ::sync_file_range(fd_.get(), 0, 0, SYNC_FILE_RANGE_WRITE);  // a failure shows in flush()
-        }
-#endif
-        setLock(fd_.get(), F_UNLCK);
-    }
+    // The write-back starts in flush(), for all of a batch's files in one sweep:
+    // started here file by file, each one-page write would be a request of its own.
+    void finishWrites() override { setLock(fd_.get(), F_UNLCK); }
 
-    // Waits for this file's write-back; nothing when none is due.
+    // Writes this file back, if anything is left, and waits for it; nothing
+    // when none is due. Reports a failed write-back of this file, also one of
+    // a sweep that started it (the error stays with the file until its descriptor sees it).
     std::optional<RunTimeError> waitForWriteBack()
     {
         if (!written_) {
@@ -280,22 +276,36 @@ std::vector<std::optional<RunTimeError>> PosixFileLayer::flush(std::span<MapFile
     for (std::size_t i = 0; i < files.size(); ++i) {
         auto* file = static_cast<PosixMapFile*>(files[i]);
         if (file->written()) {
-            results[i] = file->waitForWriteBack();
             byDevice[file->device()].push_back(i);
         }
     }
-    // The data is written; one commit and one cache flush per file system put it on the
-    // medium: syncfs commits what copy-on-write file systems need, and the fdatasync of
-    // one file makes the simplest ones flush the device's cache.
-    for (const auto& [device, indices] : byDevice) {
-        const int fd = static_cast<PosixMapFile*>(files[indices.front()])->fd();
+    const auto fdOf = [&](std::size_t i) { return static_cast<PosixMapFile*>(files[i])->fd(); };
+    std::map<dev_t, int> sweepError;  // errno of a failed syncfs per file system
 #ifdef __linux__
-        const bool failed = retry([&] { return ::syncfs(fd); }) != 0 || retry([&] { return ::fdatasync(fd); }) != 0;
+    // One syncfs per file system writes every file back in one sweep and commits
+    // what copy-on-write file systems need.
+    for (const auto& [device, indices] : byDevice) {
+        if (retry([&] { return ::syncfs(fdOf(indices.front())); }) != 0) {
+            sweepError[device] = errno;
+        }
+    }
+#endif
+    // Each file's own wait tells whether its bytes were written.
+    for (const auto& [device, indices] : byDevice) {
+        for (const std::size_t i : indices) {
+            results[i] = static_cast<PosixMapFile*>(files[i])->waitForWriteBack();
+        }
+    }
+    // The fdatasync of one file makes the simplest file systems flush the device's cache.
+    for (const auto& [device, indices] : byDevice) {
+        const int fd = fdOf(indices.front());
+#ifdef __linux__
+        const bool failed = sweepError.count(device) != 0 || retry([&] { return ::fdatasync(fd); }) != 0;
 #else
         const bool failed = retry([&] { return ::fsync(fd); }) != 0;
 #endif
         if (failed) {
-            const int cause = errno;
+            const int cause = sweepError.count(device) != 0 ? sweepError[device] : errno;
             for (const std::size_t i : indices) {
                 if (!results[i]) {
                     results[i] = RunTimeError(Failure::Unconfirmed, cause, std::strerror(cause));

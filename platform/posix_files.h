@@ -21,8 +21,9 @@ public:
     // A file whose owner may not write it is refused as read-only, also for root.
     std::unique_ptr<MapFile> open(const std::string& path, OpenMode mode) override;
     std::vector<std::string> regularFiles(const std::string& folder) override;
-    // Waits for each file's own write-back (which tells which file failed),
-    // then makes each file system commit and flush its cache once.
+    // Makes each file system write every file back and commit once, waits for
+    // each file's own write-back (which tells which file failed), then makes
+    // each file system flush its cache once.
     std::vector<std::optional<RunTimeError>> flush(std::span<MapFile* const> files) override;
     bool isFolder(const std::string& path) override;
 

@@ -8,6 +8,8 @@
 #                    make_contours.py, maps 63240021 to 63240025 in that
 #                    order; 63240022 and 63240024 are --transparent, so
 #                    opaque and transparent maps alternate
+#   contour.img      the first of those five tiles on its own (map 63240021):
+#                    a real tile whose TRE header lies past the first 4 KiB
 # mkgmap stamps the build date into each file, so only those bytes differ
 # between runs; the layout the tests rely on stays the same.
 set -euo pipefail
@@ -72,5 +74,6 @@ cp "$work/transparent/63240012.img" "$here/transparent.img"
 cp "$work/bigblock/63240013.img" "$here/bigblock.img"
 cp "$work/pair/gmapsupp.img" "$here/gmapsupp.img"
 cp "$work/contours/gmapsupp.img" "$here/contours.img"
-chmod 644 "$here"/{opaque,transparent,bigblock,gmapsupp,contours}.img
+cp "$work/contours/63240021.img" "$here/contour.img"
+chmod 644 "$here"/{opaque,transparent,bigblock,gmapsupp,contours,contour}.img
 ls -l "$here"/*.img
