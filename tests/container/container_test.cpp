@@ -177,7 +177,8 @@ struct Mishap {
 
 void PrintTo(const Mishap& m, std::ostream* os) { *os << m.name; }
 
-const auto kTruncate = [](const std::string& p) { std::filesystem::resize_file(testing::u8(p), 0x1020); };
+// Cuts off the flag byte: the write would land just at the end.
+const auto kTruncate = [](const std::string& p) { std::filesystem::resize_file(testing::u8(p), kFlag); };
 
 const Mishap kMishaps[] = {
     {"MadeReadOnly", testing::makeReadOnly, false, "Fehler : 75"},

@@ -1,6 +1,7 @@
 // The POSIX file layer: what it refuses to open and with which number, that
-// it never opens a pipe or device at all, the checks right before a write,
-// the lock of a change, and the folder enumeration.
+// it never opens a pipe or device at all, the lock of a change, and the
+// folder enumeration. (The checks right before a write meet their cases
+// through the writer.)
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -102,35 +103,6 @@ TEST(PosixFileLayer, LooksAtAPipesTypeWithoutOpeningIt)
     EXPECT_EQ(::read(watch, event, sizeof event), -1) << "a blocked writer would have been released";
     EXPECT_EQ(errno, EAGAIN);
     ::close(watch);
-}
-
-TEST(PosixFileLayer, WritesOnlyInsideTheFileThatThePathStillNames)
-{
-    testing::TempDir dir;
-    PosixFileLayer files;
-    const std::string path = dir.file("f.img");
-    const auto failure = [](MapFile& file, std::uint64_t at) {
-        try {
-            file.writeByteAt(at, 9);
-        } catch (const RunTimeError& e) {
-            return e.english();
-        }
-        return std::string();
-    };
-    testing::writeFile(path, Bytes{1, 2, 3, 4});
-    auto file = files.open(path, OpenMode::Change);
-    std::uint8_t buffer[8] = {};
-    EXPECT_EQ(file->readAt(2, buffer), 2U);
-    EXPECT_EQ(failure(*file, 4), "the file was truncated or replaced meanwhile") << "never at the end";
-    EXPECT_EQ(failure(*file, 3), "");
-    fs::resize_file(path, 2);
-    EXPECT_EQ(failure(*file, 3), "the file was truncated or replaced meanwhile");
-    EXPECT_EQ(testing::readFile(path), (Bytes{1, 2})) << "a truncated file never grows back";
-
-    testing::writeFile(dir.file("new.img"), Bytes{5, 6});
-    fs::rename(dir.file("new.img"), path);
-    EXPECT_EQ(failure(*file, 0), "the file was truncated or replaced meanwhile");
-    EXPECT_EQ(testing::readFile(path), (Bytes{5, 6}));
 }
 
 TEST(PosixFileLayer, AChangeWaitsForAnotherChangeThenReportsTheFileBusy)

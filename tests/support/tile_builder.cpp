@@ -101,25 +101,9 @@ Bytes TileBuilder::kind(const std::string& name)
     return kinds.at(name);
 }
 
-TileBuilder& TileBuilder::entryAt(std::uint64_t offset, Entry entry)
-{
-    farEntries_[offset] = std::move(entry);
-    return *this;
-}
-
 TileBuilder& TileBuilder::treHeaderAt(std::int64_t offset)
 {
-    if (offset < 0) {
-        headers_.clear();
-    } else {
-        headers_.at(0).first = static_cast<std::uint64_t>(offset);
-    }
-    return *this;
-}
-
-TileBuilder& TileBuilder::header(std::uint64_t offset, std::uint8_t flags)
-{
-    headers_.emplace_back(offset, flags);
+    offset < 0 ? headers_.clear() : void(headers_.at(0).first = static_cast<std::uint64_t>(offset));
     return *this;
 }
 

@@ -51,9 +51,11 @@ public:
     TileBuilder& exponents(std::uint8_t e1, std::uint8_t e2) { e1_ = e1; e2_ = e2; return *this; }
     TileBuilder& fatEnd(std::int32_t value) { fatEnd_ = value; return *this; }  // default: just past the last entry
     TileBuilder& entries(std::vector<Entry> list) { entries_ = std::move(list); return *this; }
-    TileBuilder& entryAt(std::uint64_t offset, Entry entry);         // a directory entry far out
+    // A directory entry far out.
+    TileBuilder& entryAt(std::uint64_t at, Entry entry) { farEntries_[at] = std::move(entry); return *this; }
     TileBuilder& treHeaderAt(std::int64_t offset);                   // moves the first header; -1: none at all
-    TileBuilder& header(std::uint64_t offset, std::uint8_t flags);   // one more " TRE" header
+    // One more " TRE" header.
+    TileBuilder& header(std::uint64_t at, std::uint8_t flags) { headers_.emplace_back(at, flags); return *this; }
     TileBuilder& size(std::uint64_t bytes) { size_ = bytes; return *this; }  // default: just past the last piece
     TileBuilder& signature(const std::string& four) { signature_ = four; return *this; }  // default "DSKI"
 
