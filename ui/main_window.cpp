@@ -17,7 +17,6 @@
 #include <utility>
 
 #include "shell/arguments.h"
-#include "shell/info_text.h"
 #include "shell/layout.h"
 #include "widgets.h"
 
@@ -189,16 +188,8 @@ void MainWindow::buildMenu()
 
 void MainWindow::run(shell::Command command)
 {
-    switch (command) {
-    case shell::Command::None: break;
-    case shell::Command::ChoosePath: workflow_->mn_Datei_Click(); break;
-    case shell::Command::Exit: mn_End_Click(); break;
-    case shell::Command::Restart: workflow_->mn_Neustart_Click(); break;
-    case shell::Command::Info: mn_Help_Click(); break;
-    case shell::Command::MarkAll: workflow_->cmd_Mark_Click(); break;
-    case shell::Command::MarkNone: workflow_->cmd_nomark_Click(); break;
-    case shell::Command::MakeTransparent: workflow_->cmd_Trnsp_Click(1); break;
-    case shell::Command::MakeOpaque: workflow_->cmd_Trnsp_Click(0); break;
+    if (!workflow_->run(command)) {
+        mn_End_Click();
     }
 }
 
@@ -210,7 +201,7 @@ void MainWindow::Form_Paint()
     firstPaint_ = 1;
     // Shown once the paint is done: a modal box must not open inside a paint event.
     QTimer::singleShot(0, this, [this] {
-        mn_Help_Click();
+        workflow_->mn_Help_Click();
         if (!startPath_.empty()) {
             workflow_->openPath(std::exchange(startPath_, {}));
         }
@@ -238,12 +229,6 @@ void MainWindow::dropEvent(QDropEvent* event)
     event->acceptProposedAction();
     // Listed once the drop has ended, so that no message box holds up the program the file came from.
     QTimer::singleShot(0, this, [this, path = path.toStdString()] { workflow_->openPath(path); });
-}
-
-void MainWindow::mn_Help_Click()
-{
-    ui_->messageBox(
-        platform::Message{shell::infoText(), std::string(shell::kInfoTitle), platform::Icon::None, platform::Buttons::Ok});
 }
 
 void MainWindow::mn_End_Click()

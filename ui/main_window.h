@@ -26,8 +26,6 @@ public:
     workflow::Workflow& workflow() { return *workflow_; }
     QtUi& qtUi() { return *ui_; }
 
-    // Shows the info box.
-    void mn_Help_Click();
     // Lists the folder of path (a folder, or any file in it, relative to the
     // working folder or absolute) as if chosen through the dialog, right after
     // the info box of the first paint has been closed; "" lists nothing.

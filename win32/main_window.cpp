@@ -8,7 +8,6 @@
 #include <stdexcept>
 
 #include "resources.h"
-#include "shell/info_text.h"
 
 namespace ks::win32 {
 
@@ -333,16 +332,8 @@ void MainWindow::onCommand(int id, int notification)
 
 void MainWindow::run(shell::Command command)
 {
-    switch (command) {
-    case shell::Command::None: break;
-    case shell::Command::ChoosePath: workflow_->mn_Datei_Click(); break;
-    case shell::Command::Exit: mn_End_Click(); break;
-    case shell::Command::Restart: workflow_->mn_Neustart_Click(); break;
-    case shell::Command::Info: mn_Help_Click(); break;
-    case shell::Command::MarkAll: workflow_->cmd_Mark_Click(); break;
-    case shell::Command::MarkNone: workflow_->cmd_nomark_Click(); break;
-    case shell::Command::MakeTransparent: workflow_->cmd_Trnsp_Click(1); break;
-    case shell::Command::MakeOpaque: workflow_->cmd_Trnsp_Click(0); break;
+    if (!workflow_->run(command)) {
+        mn_End_Click();
     }
 }
 
@@ -358,19 +349,13 @@ void MainWindow::Form_Paint()
 
 void MainWindow::onFirstPaint()
 {
-    mn_Help_Click();
+    workflow_->mn_Help_Click();
     if (!startPath_.empty()) {
         workflow_->openPath(startPath_);
     }
     if (afterStart_) {
         afterStart_(*this);
     }
-}
-
-void MainWindow::mn_Help_Click()
-{
-    ui_->messageBox(
-        platform::Message{shell::infoText(), std::string(shell::kInfoTitle), platform::Icon::None, platform::Buttons::Ok});
 }
 
 void MainWindow::mn_End_Click()

@@ -46,8 +46,6 @@ public:
 
     // Runs a command of a button or menu item.
     void run(shell::Command command);
-    // Shows the info box.
-    void mn_Help_Click();
 
 private:
     static LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

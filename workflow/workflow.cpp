@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <utility>
 
+#include "shell/info_text.h"
+
 namespace ks::workflow {
 
 using platform::Buttons;
@@ -34,6 +36,27 @@ void Workflow::Cmdialg_IO(int /*Wahl: always "open an existing file"*/, std::str
         ws_.DialogStart = ws_.DialogFileName;
     }
     FileSpec = ws_.DialogFileName;
+}
+
+void Workflow::mn_Help_Click()
+{
+    platform_.ui.messageBox(Message{shell::infoText(), std::string(shell::kInfoTitle), Icon::None, Buttons::Ok});
+}
+
+bool Workflow::run(shell::Command command)
+{
+    switch (command) {
+    case shell::Command::None: break;
+    case shell::Command::ChoosePath: mn_Datei_Click(); break;
+    case shell::Command::Exit: return false;
+    case shell::Command::Restart: mn_Neustart_Click(); break;
+    case shell::Command::Info: mn_Help_Click(); break;
+    case shell::Command::MarkAll: cmd_Mark_Click(); break;
+    case shell::Command::MarkNone: cmd_nomark_Click(); break;
+    case shell::Command::MakeTransparent: cmd_Trnsp_Click(1); break;
+    case shell::Command::MakeOpaque: cmd_Trnsp_Click(0); break;
+    }
+    return true;
 }
 
 void Workflow::mn_Neustart_Click()

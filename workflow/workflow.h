@@ -9,6 +9,7 @@
 
 #include "container/img_container.h"
 #include "platform/platform.h"
+#include "shell/layout.h"
 
 namespace ks::workflow {
 
@@ -60,6 +61,10 @@ public:
     // waits until every changed byte is on the medium, reports the end and
     // lists the folder again.
     void cmd_Trnsp_Click(std::int16_t Index);
+    // Shows the info box.
+    void mn_Help_Click();
+    // Runs the command of a button or menu item; false for Exit, which is the window's own.
+    bool run(shell::Command command);
     // Shows the open-file dialog; FileSpec receives the chosen path, or after
     // Cancel the path chosen last (empty if none ever was).
     void Cmdialg_IO(int Wahl, std::string& FileSpec);
