@@ -75,13 +75,6 @@ std::optional<std::string> ScriptedUi::chooseFile(const std::vector<platform::Fi
     return choice;
 }
 
-void ScriptedUi::listSetAllMarked(bool marked)
-{
-    for (auto& entry : list) {
-        entry.marked = marked;
-    }
-}
-
 std::string ScriptedUi::toUpper(const std::string& text) const
 {
     std::string out = text;

@@ -4,6 +4,7 @@
 // log with the boxes, and a test can step in right before a write or a flush.
 #pragma once
 
+#include <algorithm>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -56,7 +57,7 @@ public:
     std::string listText(std::size_t i) const override { return list.at(i).text; }
     bool listMarked(std::size_t i) const override { return list.at(i).marked; }
     void listSetMarked(std::size_t i, bool marked) override { list.at(i).marked = marked; }
-    void listSetAllMarked(bool marked) override;
+    void listSetAllMarked(bool marked) override { std::ranges::for_each(list, [&](Entry& e) { e.marked = marked; }); }
     void listFocusFirst() override { log_.push_back("focus on the first entry"); }
     void setCaption(const std::string& text) override { caption = text; }
     void setWaitVisible(bool visible) override { log_.push_back(visible ? "wait shown" : "wait hidden"); waitVisible = visible; }

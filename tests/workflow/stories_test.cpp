@@ -41,7 +41,6 @@ protected:
     std::string path(const std::string& name) const { return dir.file(name); }
     std::string shown(const std::string& name) const { return env.ui.toUpper(path(name)); }
 
-
     // One step: choose NAME | cancel | open [NAME] | answer cancel | mark all | mark none | mark INDEX |
     // transparent | opaque | restart | put NAME=KIND | rm NAME | rmdir | ro NAME | failflush NAME |
     // fifo NAME | link NAME TARGET
@@ -92,7 +91,7 @@ protected:
     }
 
     // A box by its kind and argument: finished | notimg NAME | question NAME | notre | trebad | error TEXT |
-    // writer NUMBER | chosen [NAME] | folder [NAME] | flushed NUMBER NAME
+    // writer NUMBER | chosen [NAME] | folder [NAME] | flushed NAME
     Message box(const std::string& code) const
     {
         const std::string kind = code.substr(0, code.find(' '));
@@ -110,11 +109,9 @@ protected:
         if (kind == "folder")
             return {"Pfad " + shown(arg) + " nicht lesbar (cannot read folder)\r\nPfad nicht gefunden (path not found)",
                     "F e h l e r !", Icon::Warning, Buttons::Ok};
-        if (kind == "flushed") {
-            const std::string name = arg.substr(arg.find(' ') + 1);
-            return {"Fehler : 57\r\nFehler beim Lesen/Schreiben des Datenträgers (device I/O error):\r\n" + shown(name) + "\r\n",
+        if (kind == "flushed")
+            return {"Fehler : 57\r\nFehler beim Lesen/Schreiben des Datenträgers (device I/O error):\r\n" + shown(arg) + "\r\n",
                     "", Icon::Warning, Buttons::Ok};
-        }
         ADD_FAILURE() << "unknown box " << code;
         return {};
     }
@@ -189,7 +186,7 @@ const Story kStories[] = {
     {"RestartForgetsTheFolderAndTheMarks", "A.IMG=o", "choose A.IMG; mark all; restart; transparent", "finished", "",
      "restart", ""},
     {"CancelInTheBatchEndsItAfterFlushingWhatWasWritten", "A.IMG=o B.IMG=o C.IMG=o",
-     "choose A.IMG; ro B.IMG; failflush A.IMG; answer cancel; mark all; transparent", "question B.IMG|flushed 57 A.IMG",
+     "choose A.IMG; ro B.IMG; failflush A.IMG; answer cancel; mark all; transparent", "question B.IMG|flushed A.IMG",
      "", "restart", "A.IMG=t"},
     {"ACombinedContainerShowsHowManyOfItsMapsAreTransparent", "GMAPSUPP.IMG=mixed Z.IMG=all", "choose Z.IMG", "",
      "GMAPSUPP.IMG  <T 1/3>|Z.IMG  <T>", "Pfad {DIR} hat 2 Dateien", ""},
@@ -206,7 +203,7 @@ const Story kStories[] = {
      "question R.IMG|notimg T.IMG",
      "A.IMG  <T>|R.IMG Kein Zugriff möglich", "Pfad {DIR} hat 2 Dateien", "A.IMG=t"},
     {"AFailedFlushNamesItsFileBeforeTheEnd", "A.IMG=o B.IMG=o", "choose A.IMG; failflush B.IMG; mark all; transparent",
-     "flushed 57 B.IMG|finished", "A.IMG  <T>|B.IMG  <T>", "Pfad {DIR} hat 2 Dateien", "A.IMG=t B.IMG=t"},
+     "flushed B.IMG|finished", "A.IMG  <T>|B.IMG  <T>", "Pfad {DIR} hat 2 Dateien", "A.IMG=t B.IMG=t"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Window, Stories, ::testing::ValuesIn(kStories),
