@@ -109,7 +109,7 @@ std::vector<std::optional<platform::RunTimeError>> ScriptedFileLayer::flush(std:
     std::string line = "flush";
     std::vector<platform::MapFile*> inner;
     for (platform::MapFile* file : files) {
-        line += " " + nameOf(static_cast<ScriptedFile*>(file)->path);
+        line.append(" ").append(nameOf(static_cast<ScriptedFile*>(file)->path));
         inner.push_back(static_cast<ScriptedFile*>(file)->inner.get());
     }
     log_.push_back(line);
