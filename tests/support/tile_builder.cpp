@@ -148,13 +148,13 @@ Bytes TileBuilder::build() const
     return bytes;
 }
 
-void putFiles(const TempDir& folder, const std::string& spec, std::map<std::string, Bytes>& files)
+void putFiles(const TempDir& folder, const std::string& files, std::map<std::string, Bytes>& written)
 {
-    for (const std::string& file : split(spec, ' ')) {
+    for (const std::string& file : split(files, ' ')) {
         const std::string name = file.substr(0, file.rfind('='));
         const std::string kind = file.substr(file.rfind('=') + 1);
-        files[name] = TileBuilder::kind(kind.substr(0, kind.find(',')));
-        folder.put(name, files[name]);
+        written[name] = TileBuilder::kind(kind.substr(0, kind.find(',')));
+        folder.put(name, written[name]);
         if (kind.ends_with(",ro")) {
             makeReadOnly(folder.file(name));
         }

@@ -75,9 +75,9 @@ private:
     std::string signature_ = "DSKI";
 };
 
-// Writes the files of spec, "NAME=KIND NAME=KIND,ro ..." (TileBuilder::kind;
-// ",ro" takes the write permission away), into folder and adds them to files.
-void putFiles(const TempDir& folder, const std::string& spec, std::map<std::string, Bytes>& files);
+// Writes files, "NAME=KIND NAME=KIND,ro ..." (TileBuilder::kind; ",ro" takes
+// the write permission away), into folder and adds each with its bytes to written.
+void putFiles(const TempDir& folder, const std::string& files, std::map<std::string, Bytes>& written);
 
 // The parts of text between separators, leading spaces cut, empty ones left out.
 std::vector<std::string> split(const std::string& text, char separator);
