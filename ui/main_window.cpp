@@ -37,10 +37,10 @@ QRect pixelRect(const shell::Twips& t)
 // The layout's font: a sans-serif with Arial's metrics where there is one,
 // since the texts were laid out for narrow fonts, else the platform's
 // default; Courier New, or a metric-compatible fixed-pitch font.
-QFont fontFor(const shell::Font& spec)
+QFont fontFor(const shell::Font& wanted)
 {
     QFont font = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
-    if (spec.face == shell::Face::Fixed) {
+    if (wanted.face == shell::Face::Fixed) {
         font.setFamilies({QStringLiteral("Courier New"), QStringLiteral("Liberation Mono")});
         font.setStyleHint(QFont::TypeWriter);
         font.setFixedPitch(true);
@@ -48,9 +48,9 @@ QFont fontFor(const shell::Font& spec)
         font.setFamilies({QStringLiteral("Liberation Sans"), QStringLiteral("Arial"), font.family()});
         font.setStyleHint(QFont::SansSerif);
     }
-    font.setPointSizeF(spec.points);
-    font.setBold(spec.bold);
-    font.setUnderline(spec.underline);
+    font.setPointSizeF(wanted.points);
+    font.setBold(wanted.bold);
+    font.setUnderline(wanted.underline);
     return font;
 }
 
