@@ -285,7 +285,8 @@ std::vector<std::optional<RunTimeError>> PosixFileLayer::flush(std::span<MapFile
     // One syncfs per file system writes every file back in one sweep and commits
     // what copy-on-write file systems need.
     for (const auto& [device, indices] : byDevice) {
-        if (retry([&] { return ::syncfs(fdOf(indices.front())); }) != 0) {
+        const int fd = fdOf(indices.front());
+        if (retry([fd] { return ::syncfs(fd); }) != 0) {
             sweepError[device] = errno;
         }
     }
