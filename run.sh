@@ -14,4 +14,4 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLAT
     echo "  xvfb-run -s '-screen 0 1024x768x24' ./run.sh" >&2
     exit 1
 fi
-cd demo && exec ../build/ui/kartenschalter
+cd demo && exec ../build/ui/kartenschalter .
