@@ -216,6 +216,8 @@ const Story kHostile[] = {
      "fifo FIFO.IMG; link LINK.IMG A.IMG; link DANGLING.IMG NOWHERE.IMG; link LOOP.IMG LOOP.IMG; link DIRLINK.IMG SUB; "
      "choose A.IMG; rm L.IMG; fifo L.IMG; mark all; transparent",
      "question L.IMG|writer 75|finished", "A.IMG  <T>|LINK.IMG  <T>", "Pfad {DIR} hat 2 Dateien", "A.IMG=t"},
+    {"NamesWithControlCharactersShowEscaped", "A\x1b[2J.IMG=o B\nC.TXT=txt", "choose A\x1b[2J.IMG",
+     "notimg B\\nC.TXT", "A\\X1B[2J.IMG  < >", "Pfad {DIR} hat 1 Dateien", ""},
 };
 
 INSTANTIATE_TEST_SUITE_P(Hostile, Stories, ::testing::ValuesIn(kHostile),
