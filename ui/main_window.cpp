@@ -200,12 +200,7 @@ void MainWindow::Form_Paint()
     }
     firstPaint_ = 1;
     // Shown once the paint is done: a modal box must not open inside a paint event.
-    QTimer::singleShot(0, this, [this] {
-        workflow_->mn_Help_Click();
-        if (!startPath_.empty()) {
-            workflow_->openPath(std::exchange(startPath_, {}));
-        }
-    });
+    QTimer::singleShot(0, this, [this] { workflow_->afterFirstPaint(std::exchange(startPath_, {})); });
 }
 
 void MainWindow::listAtStart(const std::string& path)

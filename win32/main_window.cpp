@@ -349,10 +349,7 @@ void MainWindow::Form_Paint()
 
 void MainWindow::onFirstPaint()
 {
-    workflow_->mn_Help_Click();
-    if (!startPath_.empty()) {
-        workflow_->openPath(startPath_);
-    }
+    workflow_->afterFirstPaint(startPath_);
     if (afterStart_) {
         afterStart_(*this);
     }

@@ -43,6 +43,14 @@ void Workflow::mn_Help_Click()
     platform_.ui.messageBox(Message{shell::infoText(), std::string(shell::kInfoTitle), Icon::None, Buttons::Ok});
 }
 
+void Workflow::afterFirstPaint(const std::string& path)
+{
+    mn_Help_Click();
+    if (!path.empty()) {
+        openPath(path);
+    }
+}
+
 bool Workflow::run(shell::Command command)
 {
     switch (command) {

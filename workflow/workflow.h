@@ -63,6 +63,9 @@ public:
     void cmd_Trnsp_Click(std::int16_t Index);
     // Shows the info box.
     void mn_Help_Click();
+    // What the first paint of the window starts: the info box, then the
+    // listing of path (given at start; nothing when empty).
+    void afterFirstPaint(const std::string& path);
     // Runs the command of a button or menu item; false for Exit, which is the window's own.
     bool run(shell::Command command);
     // Shows the open-file dialog; FileSpec receives the chosen path, or after
