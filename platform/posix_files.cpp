@@ -214,6 +214,9 @@ std::unique_ptr<MapFile> PosixFileLayer::open(const std::string& path, OpenMode 
         raiseErrno(errno);
     }
     requireWritableRegular(before);
+    if (afterLook_) {
+        afterLook_(path);
+    }
     // O_NONBLOCK: should a pipe or device take the file's place after all, it never stalls us.
     const int fd = retry([&] { return ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOCTTY | O_NONBLOCK); });
     if (fd < 0) {

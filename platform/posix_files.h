@@ -4,6 +4,8 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
+#include <utility>
 
 #include "platform.h"
 
@@ -12,9 +14,12 @@ namespace ks::platform {
 class PosixFileLayer final : public FileLayer {
 public:
     // lockPatience: how long a Change open waits for another process's lock
-    // before it reports the file as busy.
-    explicit PosixFileLayer(std::chrono::milliseconds lockPatience = std::chrono::seconds(3))
-        : lockPatience_(lockPatience)
+    // before it reports the file as busy. afterLook runs between the look at a
+    // path and its open, where another program could put something else in
+    // its place; tests use it to do just that.
+    explicit PosixFileLayer(std::chrono::milliseconds lockPatience = std::chrono::seconds(3),
+                            std::function<void(const std::string& path)> afterLook = {})
+        : lockPatience_(lockPatience), afterLook_(std::move(afterLook))
     {
     }
 
@@ -29,6 +34,7 @@ public:
 
 private:
     std::chrono::milliseconds lockPatience_;
+    std::function<void(const std::string& path)> afterLook_;
 };
 
 // The run-time error for a failed system call with errnoValue.

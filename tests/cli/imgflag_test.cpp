@@ -190,8 +190,8 @@ TEST_F(Imgflag, AFailedWriteOrFlushMakesTheLineAnError)
     env.files.flushFailure = [&](const std::string& path) {
         return path == fine ? std::optional(platform::RunTimeError(platform::Failure::Unconfirmed)) : std::nullopt;
     };
-    EXPECT_EQ(imgflag({"transparent", fine}), kExitProblem);
-    EXPECT_EQ(out.str(), "error\t" + fine + "\n");
+    EXPECT_EQ(imgflag({"transparent", fine, fine}), kExitProblem);
+    EXPECT_EQ(out.str(), "error\t" + fine + "\ntransparent\t" + fine + "\tunchanged\n") << "the second found it switched";
     EXPECT_EQ(err.str(), "imgflag: " + fine + ": the new flag byte may not have reached the medium: the medium "
                          "reported a write error without saying for which file\n");
 }

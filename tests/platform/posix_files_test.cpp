@@ -105,6 +105,23 @@ TEST(PosixFileLayer, LooksAtAPipesTypeWithoutOpeningIt)
     ::close(watch);
 }
 
+TEST(PosixFileLayer, WhatTakesTheFilesPlaceBetweenTheLookAndTheOpenIsNotUsed)
+{
+    testing::TempDir dir;
+    const std::string path = dir.put("f.img", Bytes(8, 0));
+    const std::pair<std::function<void(const std::string&)>, std::string> swaps[] = {
+        {[](const std::string& p) { fs::remove(p), ::mkfifo(p.c_str(), 0644); }, "not a regular file"},
+        {[&](const std::string& p) { fs::rename(dir.put("other.img", Bytes(8, 1)), p); },
+         "the file was truncated or replaced meanwhile"},
+    };
+    for (const auto& [swap, reason] : swaps) {
+        dir.put("f.img", Bytes(8, 0));
+        PosixFileLayer files(std::chrono::seconds(3), swap);
+        EXPECT_EQ(openFailure(files, path).second, reason);
+        fs::remove(path);
+    }
+}
+
 TEST(PosixFileLayer, AChangeWaitsForAnotherChangeThenReportsTheFileBusy)
 {
     testing::TempDir dir;

@@ -141,6 +141,7 @@ TEST_P(Stories, EndWithTheirBoxesEntriesCaptionAndBytes)
     }
     EXPECT_EQ(env.ui.caption, caption);
     EXPECT_FALSE(env.ui.waitVisible);
+    EXPECT_TRUE(env.ui.list.empty() || env.log.back() == "focus on the first entry") << "after a listing";
     for (const std::string& file : testing::split(s.after, ' ')) {
         expected[file.substr(0, file.find('='))] = TileBuilder::kind(file.substr(file.find('=') + 1));
     }
@@ -278,6 +279,8 @@ TEST_F(Stories, ProbesCostTwoReadsAndABatchFlushesOnceBeforeItsEndMessage)
                                  "open B.IMG|read B.IMG|close B.IMG|flush A.IMG|close A.IMG|wait hidden|"
                                  "box Transparenz-Änderung beendet ... (finished)|" + listing,
                              '|'));
+    step("cancel");
+    EXPECT_EQ(env.log.at(env.log.size() - 13), "dialog Alle files  *.* (*.*), [IMGs   *.IMG (*.IMG)] at " + path("A.IMG"));
 }
 
 }  // namespace
