@@ -146,15 +146,6 @@ TEST_F(Imgflag, ANameThatIsNoUtf8KeepsItsBytesInJson)
 }
 #endif
 
-TEST_F(Imgflag, HelpNamesTheCommandsAndExitStatuses)
-{
-    EXPECT_EQ(imgflag({"--help"}), kExitOk);
-    for (const char* part : {"status", "transparent", "opaque", "--dry-run", "--json", "-r,--recursive",
-                             "Exit status: 0 when every file was a map", "128 + N when stopped by signal N"}) {
-        EXPECT_NE(out.str().find(part), std::string::npos) << part;
-    }
-}
-
 TEST_F(Imgflag, AProbeCostsOneOpenAndTwoReadsAndAChangeOneWriteAndOneFlush)
 {
     const std::string path = dir.put("t.img", TileBuilder::kind("o"));

@@ -68,10 +68,11 @@ std::optional<std::string> ScriptedUi::chooseFile(const std::vector<platform::Fi
         line += (i > 0 ? ", " : " ") + (i == preselectedFilter ? "[" + filter + "]" : filter);
     }
     log_.push_back(line + " at " + current);
-    auto choice = choices.empty() ? std::nullopt : choices.front();
-    if (!choices.empty()) {
-        choices.pop_front();
+    if (choices.empty()) {
+        return std::nullopt;
     }
+    const auto choice = choices.front();
+    choices.pop_front();
     return choice;
 }
 

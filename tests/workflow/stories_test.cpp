@@ -151,8 +151,6 @@ TEST_P(Stories, EndWithTheirBoxesEntriesCaptionAndBytes)
 constexpr const char* kQuestion = "question R.IMG";
 
 const Story kStories[] = {
-    {"ThreeMapsOneTransparent", "A.IMG=o B.IMG=t C.IMG=o", "choose B.IMG", "",
-     "A.IMG  < >|B.IMG  <T>|C.IMG  < >", "Pfad {DIR} hat 3 Dateien", ""},
     {"ATextFileIsReportedButNeitherListedNorCounted", "A.IMG=o LIESMICH.TXT=txt Z.IMG=t", "choose A.IMG",
      "notimg LIESMICH.TXT", "A.IMG  < >|Z.IMG  <T>", "Pfad {DIR} hat 2 Dateien", ""},
     {"AReadOnlyMapAnsweredOkIsListedAndCounted", "A.IMG=o R.IMG=o,ro", "choose A.IMG", kQuestion,
