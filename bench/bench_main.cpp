@@ -251,8 +251,8 @@ BatchFigures measureBatch(const Options& o, const TileFolder& folder, int files)
     BatchFigures f;
     const auto n = static_cast<double>(files);
     const auto count = static_cast<std::size_t>(files);
-    SwitchableFiles flushing(true);
-    SwitchableFiles notFlushing(false);
+    WrappedFiles flushing(WrappedFiles::Flush::PerBatch);
+    WrappedFiles notFlushing(WrappedFiles::Flush::None);
     Session withFlush(flushing, folder.first);
     Session withoutFlush(notFlushing, folder.first);
     listOrDie(withFlush, count, "batch");
@@ -307,7 +307,7 @@ double ratio(const Stats& a, const Stats& b)
 // and the batch with and without its flush, for one tile form and size.
 void measureFolder(const Options& o, const TileForm& form, int files)
 {
-    const TileFolder folder(o.base, ks::testing::readFile(ks::testing::sampleFile(form.sample)), files);
+    const TileFolder folder(o.base, ks::testing::readFile(std::string(KS_SAMPLE_DIR) + "/" + form.sample), files);
     if (o.only.count("scripted") != 0) {
         compareScriptedUi(o, form, folder, files);
     }
@@ -334,9 +334,9 @@ void measureFolder(const Options& o, const TileForm& form, int files)
 // the time, and the memory its list keeps, per file.
 void measureWindow(const Options& o, const TileForm& form, int files)
 {
-    const TileFolder folder(o.base, ks::testing::readFile(ks::testing::sampleFile(form.sample)), files);
+    const TileFolder folder(o.base, ks::testing::readFile(std::string(KS_SAMPLE_DIR) + "/" + form.sample), files);
     const auto n = static_cast<double>(files);
-    const TileFolder small(o.base, ks::testing::readFile(ks::testing::sampleFile(form.sample)), kWarmFiles);
+    const TileFolder small(o.base, ks::testing::readFile(std::string(KS_SAMPLE_DIR) + "/" + form.sample), kWarmFiles);
     ks::platform::PosixFileLayer posix;
     ks::ui::MainWindow window(posix);
     std::string chosen = small.first;
@@ -431,7 +431,7 @@ void measureContainer(const Options& o, int maps, Layout layout)
     }
     ::sync();
 
-    CountingFiles counting;
+    WrappedFiles counting(WrappedFiles::Flush::None);
     Session counted(counting, path);
     listOrDie(counted, 1, "container");
     const std::string expected = "GMAPSUPP.IMG  <T " + std::to_string(maps / 4) + "/" + std::to_string(maps) + ">";
@@ -461,12 +461,12 @@ void measureContainer(const Options& o, int maps, Layout layout)
 void measureSlowMedium(const Options& o)
 {
     const TileForm& form = tileForms().front();
-    const TileFolder folder(o.slowMedium, ks::testing::readFile(ks::testing::sampleFile(form.sample)), o.slowFiles);
+    const TileFolder folder(o.slowMedium, ks::testing::readFile(std::string(KS_SAMPLE_DIR) + "/" + form.sample), o.slowFiles);
     const auto n = static_cast<double>(o.slowFiles);
     const auto count = static_cast<std::size_t>(o.slowFiles);
-    PerFileFlushFiles perFile;
-    SwitchableFiles perBatch(true);
-    SwitchableFiles none(false);
+    WrappedFiles perFile(WrappedFiles::Flush::PerFile);
+    WrappedFiles perBatch(WrappedFiles::Flush::PerBatch);
+    WrappedFiles none(WrappedFiles::Flush::None);
     Session old(perFile, folder.first);
     Session now(perBatch, folder.first);
     Session bare(none, folder.first);
@@ -643,7 +643,7 @@ int main(int argc, char** argv)
     }
     // Code pages and the allocator's first arenas are in place before anything is measured.
     {
-        const TileFolder warm(o.base, ks::testing::readFile(ks::testing::sampleFile("opaque.img")), kWarmFiles);
+        const TileFolder warm(o.base, ks::testing::readFile(std::string(KS_SAMPLE_DIR) + "/opaque.img"), kWarmFiles);
         ks::platform::PosixFileLayer posix;
         Session s(posix, warm.first);
         listOrDie(s, kWarmFiles, "warm-up");

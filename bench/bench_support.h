@@ -1,6 +1,6 @@
 // What the benchmark measures with: its timer and memory readings, the floor
-// of the job, a lean Ui, and file layers around the real one that switch the
-// flush off, flush each file on its own, or count the reads.
+// of the job, a lean Ui, and a file layer around the real one that counts the
+// reads and flushes per batch, per file or not at all.
 #pragma once
 
 #include <fcntl.h>
@@ -142,24 +142,34 @@ public:
     std::vector<char> marks;
 };
 
-// The real file layer behind a thin wrapper, with the putting on the medium
-// switched on or off: off, finishWrites and flush do nothing (the lock goes
-// with the close). Both variants pay the same wrapper.
-class SwitchableFiles final : public ks::platform::FileLayer {
+// The real file layer behind a thin wrapper that counts what the program asks
+// of it and decides how written bytes reach the medium. Every variant pays the
+// same wrapper.
+class WrappedFiles final : public ks::platform::FileLayer {
 public:
-    explicit SwitchableFiles(bool flushing) : flushing_(flushing) {}
+    enum class Flush {
+        PerBatch,  // the program's way: finishWrites, then one flush of the batch
+        PerFile,   // the old way: an fdatasync right after each file's writes; the batch's flush finds nothing left
+        None,      // the bytes stay in the page cache (the lock goes with the close)
+    };
 
+    explicit WrappedFiles(Flush flush) : flush_(flush) {}
+
+    long opens = 0;
+    long reads = 0;
+    long bytesRead = 0;
     double finishSeconds = 0;  // spent in MapFile::finishWrites, all runs together
     double flushSeconds = 0;   // spent in flush, all runs together
 
     std::unique_ptr<MapFile> open(const std::string& path, OpenMode mode) override
     {
-        return std::make_unique<File>(real_.open(path, mode), *this);
+        ++opens;
+        return std::make_unique<File>(real_.open(path, mode), path, *this);
     }
     std::vector<std::string> regularFiles(const std::string& folder) override { return real_.regularFiles(folder); }
     std::vector<std::optional<RunTimeError>> flush(std::span<MapFile* const> files) override
     {
-        if (!flushing_) {
+        if (flush_ != Flush::PerBatch) {
             return std::vector<std::optional<RunTimeError>>(files.size());
         }
         std::vector<MapFile*> inner;
@@ -176,107 +186,41 @@ public:
 private:
     class File final : public MapFile {
     public:
-        File(std::unique_ptr<MapFile> file, SwitchableFiles& layer) : inner(std::move(file)), layer_(layer) {}
+        File(std::unique_ptr<MapFile> file, std::string path, WrappedFiles& layer)
+            : inner(std::move(file)), path_(std::move(path)), layer_(layer)
+        {
+        }
         std::uint64_t size() const override { return inner->size(); }
-        std::size_t readAt(std::uint64_t o, std::span<std::uint8_t> out) override { return inner->readAt(o, out); }
+        std::size_t readAt(std::uint64_t o, std::span<std::uint8_t> out) override
+        {
+            ++layer_.reads;
+            layer_.bytesRead += static_cast<long>(out.size());
+            return inner->readAt(o, out);
+        }
         void writeByteAt(std::uint64_t o, std::uint8_t v) override { inner->writeByteAt(o, v); }
         void finishWrites() override
         {
-            if (layer_.flushing_) {
-                const auto start = Clock::now();
-                inner->finishWrites();
-                layer_.finishSeconds += std::chrono::duration<double>(Clock::now() - start).count();
+            if (layer_.flush_ == Flush::None) {
+                return;
             }
+            const auto start = Clock::now();
+            inner->finishWrites();
+            if (layer_.flush_ == Flush::PerFile) {  // fdatasync reaches the file's data through any descriptor of it
+                const Fd fd(::open(path_.c_str(), O_RDONLY | O_CLOEXEC));
+                if (fd.get() < 0 || ::fdatasync(fd.get()) != 0) {
+                    throw ks::platform::errnoError(errno);
+                }
+            }
+            layer_.finishSeconds += std::chrono::duration<double>(Clock::now() - start).count();
         }
         std::unique_ptr<MapFile> inner;
 
     private:
-        SwitchableFiles& layer_;
-    };
-
-    bool flushing_;
-    ks::platform::PosixFileLayer real_;
-};
-
-// The old way: every changed file is put on the medium on its own, by one
-// fdatasync right after its write, before the next file is opened; the
-// batch's own flush then finds nothing left to do.
-class PerFileFlushFiles final : public ks::platform::FileLayer {
-public:
-    std::unique_ptr<MapFile> open(const std::string& path, OpenMode mode) override
-    {
-        return std::make_unique<File>(real_.open(path, mode), path);
-    }
-    std::vector<std::string> regularFiles(const std::string& folder) override { return real_.regularFiles(folder); }
-    std::vector<std::optional<RunTimeError>> flush(std::span<MapFile* const> files) override
-    {
-        return std::vector<std::optional<RunTimeError>>(files.size());
-    }
-    bool isFolder(const std::string& path) override { return real_.isFolder(path); }
-
-private:
-    class File final : public MapFile {
-    public:
-        File(std::unique_ptr<MapFile> file, std::string path) : inner_(std::move(file)), path_(std::move(path)) {}
-        std::uint64_t size() const override { return inner_->size(); }
-        std::size_t readAt(std::uint64_t o, std::span<std::uint8_t> out) override { return inner_->readAt(o, out); }
-        void writeByteAt(std::uint64_t o, std::uint8_t v) override { inner_->writeByteAt(o, v); }
-        // fdatasync reaches the file's data through any descriptor of it.
-        void finishWrites() override
-        {
-            inner_->finishWrites();
-            const Fd fd(::open(path_.c_str(), O_RDONLY | O_CLOEXEC));
-            if (fd.get() < 0 || ::fdatasync(fd.get()) != 0) {
-                throw ks::platform::errnoError(errno);
-            }
-        }
-
-    private:
-        std::unique_ptr<MapFile> inner_;
         std::string path_;
+        WrappedFiles& layer_;
     };
 
-    ks::platform::PosixFileLayer real_;
-};
-
-// The real file layer, counting what the program asks of it.
-class CountingFiles final : public ks::platform::FileLayer {
-public:
-    long opens = 0;
-    long reads = 0;
-    long bytesRead = 0;
-
-    std::unique_ptr<MapFile> open(const std::string& path, OpenMode mode) override
-    {
-        ++opens;
-        return std::make_unique<File>(real_.open(path, mode), *this);
-    }
-    std::vector<std::string> regularFiles(const std::string& folder) override { return real_.regularFiles(folder); }
-    std::vector<std::optional<RunTimeError>> flush(std::span<MapFile* const> files) override
-    {
-        return std::vector<std::optional<RunTimeError>>(files.size());
-    }
-    bool isFolder(const std::string& path) override { return real_.isFolder(path); }
-
-private:
-    class File final : public MapFile {
-    public:
-        File(std::unique_ptr<MapFile> file, CountingFiles& counts) : inner_(std::move(file)), counts_(counts) {}
-        std::uint64_t size() const override { return inner_->size(); }
-        std::size_t readAt(std::uint64_t o, std::span<std::uint8_t> out) override
-        {
-            ++counts_.reads;
-            counts_.bytesRead += static_cast<long>(out.size());
-            return inner_->readAt(o, out);
-        }
-        void writeByteAt(std::uint64_t o, std::uint8_t v) override { inner_->writeByteAt(o, v); }
-        void finishWrites() override { inner_->finishWrites(); }
-
-    private:
-        std::unique_ptr<MapFile> inner_;
-        CountingFiles& counts_;
-    };
-
+    Flush flush_;
     ks::platform::PosixFileLayer real_;
 };
 
