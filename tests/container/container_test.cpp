@@ -45,13 +45,19 @@ struct Scene {
     ProbeState state;
     Services services{env.platform, state, nullptr};
 
-    // The probe and the writer; returns the status text the probe gave.
-    std::string probeAndWrite(std::int16_t index)
+    // The probe; returns the status text it gave.
+    std::string probe()
     {
         std::string fileSpec = path;
         std::string kennung;
         Trnsp_Read(services, fileSpec, kennung);
-        Trnsp_Write(services, fileSpec, index);
+        return kennung;
+    }
+    // The probe and the writer; returns the status text the probe gave.
+    std::string probeAndWrite(std::int16_t index)
+    {
+        const std::string kennung = probe();
+        Trnsp_Write(services, path, index);
         return kennung;
     }
 };
@@ -205,9 +211,7 @@ TEST_P(WriteFailure, IsReportedAndNothingIsWrittenOrGrown)
 {
     const Mishap& m = GetParam();
     tile(0x00).image().writeTo(path);
-    std::string fileSpec = path;
-    std::string kennung;
-    Trnsp_Read(services, fileSpec, kennung);
+    probe();
     const std::string old = path + ".old";  // the file first probed, wherever its path leads later
     std::filesystem::create_hard_link(testing::u8(path), testing::u8(old));
     std::map<std::string, Bytes> afterMishap;
@@ -217,7 +221,7 @@ TEST_P(WriteFailure, IsReportedAndNothingIsWrittenOrGrown)
     };
     m.rightBeforeTheWrite ? void(env.files.beforeWrite = mishap) : mishap(path);
 
-    Trnsp_Write(services, fileSpec, 1);
+    Trnsp_Write(services, path, 1);
 
     std::string prompt = m.prompt;
     if (const auto at = prompt.find("{path}"); at != std::string::npos) {
@@ -234,13 +238,11 @@ INSTANTIATE_TEST_SUITE_P(BetweenProbeAndWrite, WriteFailure, ::testing::ValuesIn
 TEST_F(Container, TheWriterRereadsTheFlagByteAndFlushesWhatItWroteBeforeAFailure)
 {
     tile(0x00).image().writeTo(path);
-    std::string fileSpec = path;
-    std::string kennung;
-    Trnsp_Read(services, fileSpec, kennung);
+    probe();
     Bytes bytes = testing::readFile(path);
     bytes[kFlag] = 0x80;  // another program sets a bit of its own
     testing::writeFile(path, bytes);
-    Trnsp_Write(services, fileSpec, 1);
+    Trnsp_Write(services, path, 1);
     bytes[kFlag] = 0x82;
     EXPECT_EQ(testing::readFile(path), bytes);
     const std::string other = dir.put("OTHER.IMG", TileBuilder::kind("o"));
@@ -268,10 +270,7 @@ TEST_F(Container, AThousandMapsCostTheirDirectoryAndAtMostOneReadAMap)
         flags[k] = kTransparentBit;
     }
     TileBuilder::combined(flags).image().writeTo(path);
-    std::string fileSpec = path;
-    std::string kennung;
-    Trnsp_Read(services, fileSpec, kennung);
-    EXPECT_EQ(kennung, "  <T 250/1000>");
+    EXPECT_EQ(probe(), "  <T 250/1000>");
     EXPECT_EQ(env.count("open"), 1);
     EXPECT_LE(env.count("read"), 16 + 1000 / 8) << "the directory in growing sweeps, eight headers a read";
 }
