@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <sstream>
 #ifndef _WIN32
@@ -48,46 +49,34 @@ protected:
     {
         const std::string verb = text.substr(0, text.find(' '));
         const std::string arg = text.size() > verb.size() ? text.substr(verb.size() + 1) : "";
-        if (verb == "choose" || verb == "cancel") {
-            if (verb == "choose") {
-                env.ui.choices.emplace_back(path(arg));
-            }
-            flow.mn_Datei_Click();
-        } else if (verb == "open") {
-            flow.openPath(path(arg));
-        } else if (verb == "answer") {
-            env.ui.answers.push_back(Answer::Cancel);
-        } else if (verb == "mark") {
-            arg == "all" ? flow.cmd_Mark_Click() : arg == "none" ? flow.cmd_nomark_Click()
-                                                                : env.ui.listSetMarked(std::stoul(arg), true);
-        } else if (verb == "transparent" || verb == "opaque") {
-            flow.cmd_Trnsp_Click(verb == "transparent" ? 1 : 0);
-        } else if (verb == "restart") {
-            flow.mn_Neustart_Click();
-        } else if (verb == "put") {
-            testing::putFiles(dir, arg, expected);
-        } else if (verb == "rm") {
-            fs::remove(testing::u8(path(arg)));
-            expected.erase(arg);
-        } else if (verb == "rmdir") {
-            fs::remove_all(testing::u8(dir.path()));
-            expected.clear();
-        } else if (verb == "ro") {
-            testing::makeReadOnly(path(arg));
+        const std::map<std::string, std::function<void()>> steps = {
+            {"choose", [&] { env.ui.choices.emplace_back(path(arg)), flow.mn_Datei_Click(); }},
+            {"cancel", [&] { flow.mn_Datei_Click(); }},
+            {"open", [&] { flow.openPath(path(arg)); }},
+            {"answer", [&] { env.ui.answers.push_back(Answer::Cancel); }},
+            {"mark", [&] { arg == "all" ? flow.cmd_Mark_Click() : arg == "none" ? flow.cmd_nomark_Click()
+                                                                               : env.ui.listSetMarked(std::stoul(arg), true); }},
+            {"transparent", [&] { flow.cmd_Trnsp_Click(1); }},
+            {"opaque", [&] { flow.cmd_Trnsp_Click(0); }},
+            {"restart", [&] { flow.mn_Neustart_Click(); }},
+            {"put", [&] { testing::putFiles(dir, arg, expected); }},
+            {"rm", [&] { fs::remove(testing::u8(path(arg))), expected.erase(arg); }},
+            {"rmdir", [&] { fs::remove_all(testing::u8(dir.path())), expected.clear(); }},
+            {"ro", [&] { testing::makeReadOnly(path(arg)); }},
 #ifndef _WIN32
-        } else if (verb == "fifo") {
-            ASSERT_EQ(::mkfifo(path(arg).c_str(), 0644), 0);
-        } else if (verb == "link") {
-            fs::create_symlink(testing::u8(path(arg.substr(arg.find(' ') + 1))), testing::u8(path(arg.substr(0, arg.find(' ')))));
+            {"fifo", [&] { ::mkfifo(path(arg).c_str(), 0644); }},
+            {"link", [&] { fs::create_symlink(testing::u8(path(arg.substr(arg.find(' ') + 1))),
+                                              testing::u8(path(arg.substr(0, arg.find(' '))))); }},
 #endif
-        } else if (verb == "failflush") {
-            env.files.flushFailure = [this, arg](const std::string& p) {
-                return p == path(arg) ? std::optional(platform::RunTimeError(platform::Failure::DeviceIo))
-                                      : std::nullopt;
-            };
-        } else {
-            FAIL() << "unknown step " << text;
-        }
+            {"failflush", [&] {
+                 env.files.flushFailure = [this, arg](const std::string& p) {
+                     return p == path(arg) ? std::optional(platform::RunTimeError(platform::Failure::DeviceIo))
+                                           : std::nullopt;
+                 };
+             }},
+        };
+        ASSERT_TRUE(steps.contains(verb)) << "unknown step " << text;
+        steps.at(verb)();
     }
 
     // A box by its kind and argument: finished | notimg NAME | question NAME | notre | trebad | error TEXT |
