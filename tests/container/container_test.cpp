@@ -69,13 +69,11 @@ const Case kWalks[] = {
     {"MaskedKeepsEveryBit", tile(0xFD).masked(), LookupOutcome::Found, {{kFlag, 0xFD}}},
     {"OtherMaskIsNoImg", tile(0).signature("VAY["), LookupOutcome::NotImg},  // "DSKI" ^ 0x12
     {"EmptyFileIsNoImg", tile(0).size(0), LookupOutcome::NotImg},
-    {"HeaderOnlyHasNoTre", tile(2).size(0x410), LookupOutcome::TreNotFound},
     {"BlockSize16384", tile(2).exponents(9, 5).entries({{"TRE", 1}}).treHeaderAt(16384), LookupOutcome::Found,
      {{16384 + 0x3F, 2}}},
     {"ExponentSumWrapsModulo256", tile(2).exponents(200, 65), LookupOutcome::Found, {{kFlag, 2}}},
     {"ExponentSum30IsTheLargest", tile(2).exponents(30, 0).entries({{"TRE", 1}}).treHeaderAt(1LL << 30),
-     LookupOutcome::Found, {{(1ULL << 30) + 0x3F, 2}}},
-    {"ExponentSum31Overflows", tile(2).exponents(16, 15), 6},
+     LookupOutcome::Found, {{(1ULL << 30) + 0x3F, 2}}}, {"ExponentSum31Overflows", tile(2).exponents(16, 15), 6},
     {"FatEndJustBeforeTheTreEntry", tile(2).fatEnd(0x800), LookupOutcome::TreNotFound},
     {"FatEndOneIntoTheTreEntry", tile(2).fatEnd(0x801), LookupOutcome::Found, {{kFlag, 2}}},
     {"FatEndNegative", tile(2).fatEnd(-5), LookupOutcome::TreNotFound},
@@ -278,9 +276,7 @@ TEST_F(Container, AThousandMapsCostTheirDirectoryAndAtMostOneReadAMap)
 // The tiles mkgmap built (tests/data/make_tiles.sh): the status text, and the
 // flag byte of each map in directory order.
 const std::tuple<const char*, const char*, std::vector<std::uint64_t>> kRealTiles[] = {
-    {"opaque.img", "  < >", {0xE3F}},
-    {"transparent.img", "  <T>", {0xE3F}},
-    {"bigblock.img", "  < >", {0x203F}},
+    {"opaque.img", "  < >", {0xE3F}}, {"transparent.img", "  <T>", {0xE3F}}, {"bigblock.img", "  < >", {0x203F}},
     {"gmapsupp.img", "  <T 1/2>", {0x1A3F, 0x223F}},
     {"contours.img", "  <T 2/5>", {0x303F, 0x3C3F, 0x483F, 0x543F, 0x603F}},
 };

@@ -93,8 +93,7 @@ TEST(FileLayer, OpensAndListsOnlyRegularFilesThatMayBeWritten)
     const std::tuple<const char*, std::string, int, std::string> rows[] = {
         {"a writable map", dir.file("map.img"), 0, ""},
         {"a missing file", dir.file("missing.img"), 53, "file not found"},
-        {"no write permission", dir.file("ro.img"), 75, "read-only"},
-        {"an empty path", "", 75, "not a regular file"},
+        {"no write permission", dir.file("ro.img"), 75, "read-only"}, {"an empty path", "", 75, "not a regular file"},
         {"a folder", dir.file("sub"), 75, "not a regular file"},
 #ifdef _WIN32
         {"a missing folder", dir.file("x/y.img"), 76, "path not found"},

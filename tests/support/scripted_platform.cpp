@@ -59,15 +59,10 @@ platform::Answer ScriptedUi::messageBox(const platform::Message& message)
     return answer;
 }
 
-std::optional<std::string> ScriptedUi::chooseFile(const std::vector<platform::FileFilter>& filters,
-                                                  std::size_t preselectedFilter, const std::string& current)
+std::optional<std::string> ScriptedUi::chooseFile(const std::vector<platform::FileFilter>&, std::size_t,
+                                                  const std::string& current)
 {
-    std::string line = "dialog";
-    for (std::size_t i = 0; i < filters.size(); ++i) {
-        const std::string filter = filters[i].description + " (" + filters[i].pattern + ")";
-        line += (i > 0 ? ", " : " ") + (i == preselectedFilter ? "[" + filter + "]" : filter);
-    }
-    log_.push_back(line + " at " + current);
+    log_.push_back("dialog at " + current);
     if (choices.empty()) {
         return std::nullopt;
     }
@@ -89,15 +84,6 @@ std::string ScriptedUi::toUpper(const std::string& text) const
         }
     }
     return out;
-}
-
-std::vector<std::string> ScriptedUi::entries() const
-{
-    std::vector<std::string> texts;
-    for (const auto& entry : list) {
-        texts.push_back(entry.text);
-    }
-    return texts;
 }
 
 std::unique_ptr<platform::MapFile> ScriptedFileLayer::open(const std::string& path, platform::OpenMode mode)

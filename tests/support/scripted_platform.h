@@ -28,7 +28,7 @@ inline void PrintTo(const Message& m, std::ostream* os)
 namespace ks::testing {
 
 // What happened, in order: "open NAME", "read NAME", "write NAME", "close NAME",
-// "flush NAME NAME...", "box FIRST LINE OF THE PROMPT", "dialog FILTER, [PRESELECTED] at PATH",
+// "flush NAME NAME...", "box FIRST LINE OF THE PROMPT", "dialog at PATH",
 // "wait shown", "events"...; NAME is the file's name without its folder.
 using Log = std::vector<std::string>;
 
@@ -66,7 +66,12 @@ public:
     std::string toUpper(const std::string& text) const override;
 
     // The texts of all entries, in order.
-    std::vector<std::string> entries() const;
+    std::vector<std::string> entries() const
+    {
+        std::vector<std::string> texts(list.size());
+        std::ranges::transform(list, texts.begin(), &Entry::text);
+        return texts;
+    }
 
 private:
     Log& log_;

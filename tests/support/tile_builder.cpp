@@ -85,18 +85,12 @@ TileBuilder TileBuilder::combined(const std::vector<std::uint8_t>& flags, std::u
 Bytes TileBuilder::kind(const std::string& name)
 {
     static const std::map<std::string, Bytes> kinds = {
-        {"o", ordinary(0x00).build()},
-        {"t", ordinary(0x02).build()},
-        {"m", ordinary(0x80).masked().build()},
-        {"M", ordinary(0x82).masked().build()},
-        {"mixed", combined({0x00, 0x02, 0x00}).build()},
-        {"all", combined({0x02, 0x02, 0x02}).build()},
-        {"none", combined({0x00, 0x00, 0x00}).build()},
+        {"o", ordinary(0x00).build()}, {"t", ordinary(0x02).build()},
+        {"m", ordinary(0x80).masked().build()}, {"M", ordinary(0x82).masked().build()},
+        {"mixed", combined({0x00, 0x02, 0x00}).build()}, {"all", combined({0x02, 0x02, 0x02}).build()},
+        {"none", combined({0x00, 0x00, 0x00}).build()}, {"txt", Bytes(700, 'x')}, {"empty", Bytes{}},
         {"notre", ordinary(0).entries({{"RGN", 10}, {"LBL", 12}}).build()},
-        {"nohead", ordinary(0).treHeaderAt(-1).size(8192).build()},
-        {"overflow", ordinary(0).exponents(16, 15).build()},
-        {"txt", Bytes(700, 'x')},
-        {"empty", Bytes{}},
+        {"nohead", ordinary(0).treHeaderAt(-1).size(8192).build()}, {"overflow", ordinary(0).exponents(16, 15).build()},
     };
     return kinds.at(name);
 }
