@@ -1,8 +1,7 @@
 #include "temp_dir.h"
 
-#include <atomic>
-#include <chrono>
 #include <fstream>
+#include <random>
 #include <stdexcept>
 
 namespace ks::testing {
@@ -22,13 +21,14 @@ std::string u8(const fs::path& path)
 
 TempDir::TempDir(const std::string& base)
 {
-    static std::atomic<unsigned> counter{0};
-    const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-    path_ = (base.empty() ? fs::temp_directory_path() : u8(base)) /
-            ("kartenschalter-" + std::to_string(stamp) + "-" + std::to_string(counter++));
-    if (!fs::create_directory(path_)) {
-        throw std::runtime_error("no temporary folder");
+    std::random_device random;  // test programs run side by side: a name of their own each
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        path_ = (base.empty() ? fs::temp_directory_path() : u8(base)) / ("kartenschalter-" + std::to_string(random()));
+        if (fs::create_directory(path_)) {
+            return;
+        }
     }
+    throw std::runtime_error("no temporary folder");
 }
 
 TempDir::~TempDir()
