@@ -26,7 +26,6 @@
 #include <malloc.h>
 
 #include <QApplication>
-#include <QListWidget>
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -344,7 +343,7 @@ void measureWindow(const Options& o, const TileForm& form, int files)
     window.qtUi().setChooseFileHook([&] { return std::optional<std::string>(chosen); });
     window.show();
     QApplication::processEvents();
-    auto* list = window.findChild<QListWidget*>();
+    auto* list = window.findChild<ks::ui::EntryList*>();
     const auto listOnce = [&](int expected) {
         window.workflow().mn_Datei_Click();
         QApplication::processEvents();  // the list draws its new entries

@@ -7,7 +7,6 @@
 #include <QFontDatabase>
 #include <QLabel>
 #include <QLayout>
-#include <QListWidget>
 #include <QMenuBar>
 #include <QMimeData>
 #include <QPainter>
@@ -104,9 +103,7 @@ void MainWindow::buildControls()
         QWidget* widget = nullptr;
         switch (c.kind) {
         case shell::Kind::List: {
-            lst_ = new QListWidget(area);
-            lst_->setSelectionMode(QAbstractItemView::MultiSelection);
-            lst_->setUniformItemSizes(true);
+            lst_ = new EntryList(area);
             widget = lst_;
             break;
         }

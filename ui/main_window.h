@@ -11,7 +11,6 @@
 #include "shell/layout.h"
 #include "workflow/workflow.h"
 
-class QListWidget;
 class QLabel;
 class QPushButton;
 
@@ -44,7 +43,7 @@ private:
     void Form_Paint();
     void mn_End_Click();
 
-    QListWidget* lst_ = nullptr;
+    EntryList* lst_ = nullptr;
     QLabel* lbl_Warten_ = nullptr;
     std::unique_ptr<QtUi> ui_;
     std::unique_ptr<platform::Platform> platform_;

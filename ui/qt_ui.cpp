@@ -13,7 +13,7 @@ namespace ks::ui {
 
 using platform::Answer;
 
-QtUi::QtUi(QWidget* window, QListWidget* list, QLabel* waitLabel)
+QtUi::QtUi(QWidget* window, EntryList* list, QLabel* waitLabel)
     : window_(window), list_(list), waitLabel_(waitLabel)
 {
 }
@@ -111,7 +111,7 @@ void QtUi::listClear()
 
 void QtUi::listAdd(const std::string& text)
 {
-    list_->addItem(QString::fromStdString(text));
+    list_->add(text);
 }
 
 std::size_t QtUi::listCount() const
@@ -121,20 +121,18 @@ std::size_t QtUi::listCount() const
 
 std::string QtUi::listText(std::size_t i) const
 {
-    const QListWidgetItem* item = list_->item(static_cast<int>(i));
-    return item != nullptr ? item->text().toStdString() : std::string();
+    return i < listCount() ? list_->text(static_cast<int>(i)) : std::string();
 }
 
 bool QtUi::listMarked(std::size_t i) const
 {
-    const QListWidgetItem* item = list_->item(static_cast<int>(i));
-    return item != nullptr && item->isSelected();
+    return i < listCount() && list_->marked(static_cast<int>(i));
 }
 
 void QtUi::listSetMarked(std::size_t i, bool marked)
 {
-    if (QListWidgetItem* item = list_->item(static_cast<int>(i))) {
-        item->setSelected(marked);
+    if (i < listCount()) {
+        list_->setMarked(static_cast<int>(i), marked);
     }
 }
 
@@ -150,7 +148,7 @@ void QtUi::listSetAllMarked(bool marked)
 void QtUi::listFocusFirst()
 {
     list_->setFocus();
-    list_->setCurrentRow(0, QItemSelectionModel::NoUpdate);
+    list_->selectionModel()->setCurrentIndex(list_->model()->index(0, 0), QItemSelectionModel::NoUpdate);
 }
 
 void QtUi::setCaption(const std::string& caption)

@@ -3,18 +3,18 @@
 #pragma once
 
 #include <QLabel>
-#include <QListWidget>
 #include <QWidget>
 #include <functional>
 
 #include "platform/platform.h"
+#include "widgets.h"
 
 namespace ks::ui {
 
 class QtUi final : public platform::Ui {
 public:
     // window: parent of the boxes and owner of the caption; list and wait label of that window.
-    QtUi(QWidget* window, QListWidget* list, QLabel* waitLabel);
+    QtUi(QWidget* window, EntryList* list, QLabel* waitLabel);
 
     platform::Answer messageBox(const platform::Message& message) override;
     std::optional<std::string> chooseFile(const std::vector<platform::FileFilter>& filters,
@@ -42,7 +42,7 @@ public:
 
 private:
     QWidget* window_;
-    QListWidget* list_;
+    EntryList* list_;
     QLabel* waitLabel_;
     std::function<platform::Answer(const platform::Message&)> messageHook_;
     std::function<std::optional<std::string>()> chooseFileHook_;

@@ -1,9 +1,11 @@
 #include "widgets.h"
 
+#include <QAbstractListModel>
 #include <QKeyEvent>
 #include <QPainter>
 #include <QStyleOptionButton>
 #include <QStylePainter>
+#include <vector>
 
 namespace ks::ui {
 
@@ -62,6 +64,93 @@ void ClientArea::paintEvent(QPaintEvent* event)
 {
     QWidget::paintEvent(event);
     emit painted();
+}
+
+// The entries behind the list, one UTF-8 string each; the view's selection holds the marks.
+class EntryList::Model final : public QAbstractListModel {
+public:
+    using QAbstractListModel::QAbstractListModel;
+
+    int rowCount(const QModelIndex& parent) const override
+    {
+        return parent.isValid() ? 0 : static_cast<int>(texts_.size());
+    }
+
+    QVariant data(const QModelIndex& index, int role) const override
+    {
+        if (!contains(index.row()) || (role != Qt::DisplayRole && role != Qt::AccessibleTextRole)) {
+            return {};
+        }
+        return QString::fromStdString(texts_[static_cast<std::size_t>(index.row())]);
+    }
+
+    bool contains(int row) const { return row >= 0 && static_cast<std::size_t>(row) < texts_.size(); }
+    const std::string& text(int row) const { return texts_[static_cast<std::size_t>(row)]; }
+
+    void clear()
+    {
+        beginResetModel();
+        std::vector<std::string>().swap(texts_);
+        endResetModel();
+    }
+
+    void add(const std::string& text)
+    {
+        const int row = static_cast<int>(texts_.size());
+        beginInsertRows({}, row, row);
+        texts_.push_back(text);
+        endInsertRows();
+    }
+
+private:
+    std::vector<std::string> texts_;
+};
+
+EntryList::EntryList(QWidget* parent) : QListView(parent), model_(new Model(this))
+{
+    setModel(model_);
+    setSelectionMode(QAbstractItemView::MultiSelection);
+    setUniformItemSizes(true);
+}
+
+EntryList::~EntryList() = default;
+
+void EntryList::clear()
+{
+    model_->clear();
+}
+
+void EntryList::add(const std::string& text)
+{
+    model_->add(text);
+}
+
+int EntryList::count() const
+{
+    return model_->rowCount({});
+}
+
+std::string EntryList::text(int row) const
+{
+    return model_->contains(row) ? model_->text(row) : std::string();
+}
+
+bool EntryList::marked(int row) const
+{
+    return model_->contains(row) && selectionModel()->isSelected(model_->index(row));
+}
+
+void EntryList::setMarked(int row, bool marked)
+{
+    if (model_->contains(row)) {
+        selectionModel()->select(model_->index(row),
+                                 marked ? QItemSelectionModel::Select : QItemSelectionModel::Deselect);
+    }
+}
+
+QRect EntryList::entryRect(int row) const
+{
+    return visualRect(model_->index(row));
 }
 
 }  // namespace ks::ui

@@ -1,10 +1,13 @@
 // Small widgets the window needs that Qt lacks: a push button whose text
-// wraps inside it and that Enter clicks, and a line shape between two points.
+// wraps inside it and that Enter clicks, a line shape between two points, and
+// a lean multi-selection list of text entries.
 #pragma once
 
+#include <QListView>
 #include <QPoint>
 #include <QPushButton>
 #include <QWidget>
+#include <string>
 
 namespace ks::ui {
 
@@ -54,6 +57,34 @@ signals:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+};
+
+// A multiple-selection list of text entries in which a click or Space toggles
+// an entry's mark. It keeps each entry as UTF-8 text only, so that folders of
+// tens of thousands of files cost little more than their names.
+class EntryList : public QListView {
+    Q_OBJECT
+public:
+    explicit EntryList(QWidget* parent);
+    ~EntryList() override;
+
+    // Removes every entry and mark.
+    void clear();
+    // Appends an entry, unmarked.
+    void add(const std::string& text);
+    int count() const;
+    // The entry's text; "" for a row that does not exist.
+    std::string text(int row) const;
+    // Whether the entry is marked; false for a row that does not exist.
+    bool marked(int row) const;
+    // Marks or unmarks the entry; a row that does not exist is ignored.
+    void setMarked(int row, bool marked);
+    // Where the entry shows, in the viewport's coordinates.
+    QRect entryRect(int row) const;
+
+private:
+    class Model;
+    Model* model_;
 };
 
 }  // namespace ks::ui

@@ -38,7 +38,7 @@ struct Harness {
         EXPECT_NE(found, nullptr) << name;
         return found;
     }
-    QListWidget* list() { return child<QListWidget>("lst"); }
+    EntryList* list() { return child<EntryList>("lst"); }
     QAction* action(const char* name) { return child<QAction>(name); }
     QWidget* batch(int index)
     {
@@ -51,7 +51,7 @@ struct Harness {
     {
         Entries texts;
         for (int i = 0; i < list()->count(); ++i) {
-            texts.push_back(list()->item(i)->text().toStdString() + (list()->item(i)->isSelected() ? " *" : ""));
+            texts.push_back(list()->text(i) + (list()->marked(i) ? " *" : ""));
         }
         return texts;
     }
@@ -216,8 +216,10 @@ TEST(MainWindow, TabArrowsSpaceAClickAndEnterDoWhatTheySay)
         EXPECT_EQ(QApplication::focusWidget(), expected) << QApplication::focusWidget()->objectName().toStdString();
     }
 
-    h.list()->addItems({QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("C")});
-    h.list()->setCurrentRow(0, QItemSelectionModel::NoUpdate);
+    for (const char* text : {"A", "B", "C"}) {
+        h.window.qtUi().listAdd(text);
+    }
+    h.window.qtUi().listFocusFirst();
     const std::pair<Qt::Key, Entries> keys[] = {{Qt::Key_Down, {"A", "B", "C"}},     {Qt::Key_Down, {"A", "B", "C"}},
                                                 {Qt::Key_Space, {"A", "B", "C *"}},  {Qt::Key_Up, {"A", "B", "C *"}},
                                                 {Qt::Key_Space, {"A", "B *", "C *"}}, {Qt::Key_Space, {"A", "B", "C *"}}};
@@ -225,7 +227,7 @@ TEST(MainWindow, TabArrowsSpaceAClickAndEnterDoWhatTheySay)
         QTest::keyClick(h.list(), key);
         EXPECT_EQ(h.entries(), entries) << "after key " << key;
     }
-    const QPoint first = h.list()->visualItemRect(h.list()->item(0)).center();
+    const QPoint first = h.list()->entryRect(0).center();
     QTest::mouseClick(h.list()->viewport(), Qt::LeftButton, {}, first);
     EXPECT_EQ(h.entries(), (Entries{"A *", "B", "C *"}));
     QTest::mouseClick(h.list()->viewport(), Qt::LeftButton, {}, first);
