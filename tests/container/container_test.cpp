@@ -298,5 +298,43 @@ TEST_F(Container, ARoundTripOverTheMkgmapTilesChangesOnlyTheTransparencyBitOfEac
     EXPECT_TRUE(env.ui.messages.empty());
 }
 
+// The bytes of an mkgmap file without its date stamps: the container's at
+// 0x39 and the seven after each subfile's "GARMIN " name.
+Bytes Undated(Bytes bytes)
+{
+    std::fill(bytes.begin() + 0x39, bytes.begin() + 0x40, 0);
+    const std::string name = "GARMIN ";
+    for (auto at = std::search(bytes.begin(), bytes.end(), name.begin(), name.end()); at != bytes.end();
+         at = std::search(at + 1, bytes.end(), name.begin(), name.end())) {
+        std::fill(at + 0x0C, at + 0x13, 0);
+    }
+    return bytes;
+}
+
+TEST_F(Container, APriorityRewriteOfMkgmapTilesChangesOneByteAMapAndMatchesTheOtherBuild)
+{
+    const auto set = [&](const char* sample, std::uint8_t priority, long writes) {
+        testing::writeFile(path, testing::readFile(std::string(KS_SAMPLE_DIR) + "/" + sample));
+        std::filesystem::last_write_time(testing::u8(path), std::filesystem::file_time_type{});
+        auto file = env.files.open(path, platform::OpenMode::Change);
+        MapReader reader(*file);
+        ContainerMaps found;
+        std::size_t written = 0;
+        EXPECT_EQ(FindMaps(reader, found), LookupOutcome::Found);
+        EXPECT_EQ(RewriteMaps(*file, found, {MapChange::Field::DrawPriority, priority}, written), LookupOutcome::Found);
+        EXPECT_EQ(written, writes);
+        EXPECT_EQ(std::filesystem::last_write_time(testing::u8(path)) == std::filesystem::file_time_type{}, writes == 0);
+        return found.priorities();
+    };
+    EXPECT_EQ(set("priority12.img", 31, 1), std::pair(12U, 12U));
+    const Bytes golden = testing::readFile(std::string(KS_SAMPLE_DIR) + "/priority31.img");
+    EXPECT_EQ(Undated(testing::readFile(path)), Undated(golden));
+    EXPECT_EQ(set("priority31.img", 31, 0), std::pair(31U, 31U));
+    EXPECT_EQ(set("priorities.img", 20, 2), std::pair(12U, 31U));
+    Bytes both = testing::readFile(std::string(KS_SAMPLE_DIR) + "/priorities.img");
+    both[0x1A40] = both[0x2240] = 20;
+    EXPECT_EQ(testing::readFile(path), both);
+}
+
 }  // namespace
 }  // namespace ks::container
