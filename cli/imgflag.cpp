@@ -469,9 +469,22 @@ private:
     std::vector<FileReport> reports_;
 };
 
-constexpr const char* kFooter = R"(States: transparent, opaque, mixed N/M transparent (a container whose maps
+constexpr const char* kFooter = R"(A map file is an IMG container, a TRE file of its own (NAME.TRE) or a map
+bundle: a folder NAME.gmap as installed for the desktop map programs, whose
+maps, the overview map included, are its TRE files NAME.gmap/*/*/*.TRE. A
+folder given or listed (also with -r) stands for its files and bundles; -r
+does not descend into a bundle. Close a map program before changing its maps.
+
+States: transparent, opaque, mixed N/M transparent (a container whose maps
 disagree), not-img, no-tre (no TRE subfile), bad-tre (a TRE subfile without
-its header), no-access (read-only or not a regular file), error.
+its header), no-access (read-only or not a regular file), error. Where the
+maps have one, the draw priority follows: "priority 25", or a range "12-31".
+
+An overlay shows over a base map only when it is transparent and has the
+higher draw priority (drawn later). mkgmap's default is 25; overlays often
+use 30 or 31:
+  imgflag transparent contours.img
+  imgflag priority --set 31 contours.img
 
 Exit status: 0 when every file was a map and every requested change was made,
 1 when some file was not a map, could not be read or could not be changed,
@@ -486,7 +499,8 @@ void requestStop(int signal)
 
 int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, platform::FileLayer& files)
 {
-    CLI::App app{"Reports and switches the transparency of Garmin IMG map files by rewriting one byte per map.",
+    CLI::App app{"Reports and switches the transparency and draw priority of Garmin map files by rewriting one "
+                 "byte per map.",
                  "imgflag"};
     app.set_version_flag("--version", std::string("imgflag ") + KS_VERSION);
     app.require_subcommand(1, 1);
