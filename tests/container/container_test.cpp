@@ -336,5 +336,23 @@ TEST_F(Container, APriorityRewriteOfMkgmapTilesChangesOneByteAMapAndMatchesTheOt
     EXPECT_EQ(testing::readFile(path), both);
 }
 
+TEST_F(Container, SwitchingTheMkgmapBundleSetsTheBitOfEachTreFileAndNothingElse)
+{
+    const std::string built = std::string(KS_SAMPLE_DIR) + "/bundle/";
+    std::filesystem::copy(testing::u8(built + "opaque"), testing::u8(dir.path()), std::filesystem::copy_options::recursive);
+    auto golden = dir.files();
+    path = dir.file("Contours.gmap");
+    EXPECT_EQ(probeAndWrite(1), kKennungOpaque);
+    EXPECT_EQ(probe(), kKennungTransparent);
+    for (auto& [name, bytes] : golden) {
+        if (name.ends_with(".TRE")) {  // the tiles as mkgmap's transparent build; its overview stays opaque
+            const Bytes other = testing::readFile(built + "transparent/" + name);
+            bytes[kTreFlagsOffset] = name.find("osmmap") == std::string::npos ? other.at(kTreFlagsOffset) : 0x02;
+        }
+    }
+    EXPECT_EQ(dir.files(), golden);
+    EXPECT_EQ(env.count("flush"), 3);
+}
+
 }  // namespace
 }  // namespace ks::container
