@@ -302,11 +302,10 @@ TEST_F(Container, ARoundTripOverTheMkgmapTilesChangesOnlyTheTransparencyBitOfEac
 // 0x39 and the seven after each subfile's "GARMIN " name.
 Bytes Undated(Bytes bytes)
 {
-    std::fill(bytes.begin() + 0x39, bytes.begin() + 0x40, 0);
     const std::string name = "GARMIN ";
-    for (auto at = std::search(bytes.begin(), bytes.end(), name.begin(), name.end()); at != bytes.end();
-         at = std::search(at + 1, bytes.end(), name.begin(), name.end())) {
-        std::fill(at + 0x0C, at + 0x13, 0);
+    std::fill_n(bytes.begin() + 0x39, 7, 0);
+    for (auto at = bytes.begin(); (at = std::search(at, bytes.end(), name.begin(), name.end())) != bytes.end(); ++at) {
+        std::fill_n(at + 0x0C, 7, 0);
     }
     return bytes;
 }
@@ -340,15 +339,10 @@ TEST_F(Container, APriorityRewriteOfMkgmapTilesChangesOneByteAMapAndMatchesTheOt
 TEST_F(Container, SwitchingTheMkgmapBundleSetsTheBitOfEachTreFileAndNothingElse)
 {
     const std::string built = std::string(KS_SAMPLE_DIR) + "/bundle/";
-    for (const auto& file : std::filesystem::recursive_directory_iterator(testing::u8(built + "opaque"))) {
-        if (file.is_regular_file()) {
-            dir.put(testing::u8(file.path().lexically_relative(testing::u8(built + "opaque")).generic_u8string()),
-                    testing::readFile(testing::u8(file.path())));
-        }
-    }
-    auto golden = dir.files();
-    EXPECT_EQ(golden.size(), 11U);
     path = dir.file("Contours.gmap");
+    std::filesystem::copy(testing::u8(built + "opaque/Contours.gmap"), testing::u8(path),
+                          std::filesystem::copy_options::recursive);
+    auto golden = dir.files();
     EXPECT_EQ(probeAndWrite(1), kKennungOpaque);
     EXPECT_EQ(probe(), kKennungTransparent);
     for (auto& [name, bytes] : golden) {
@@ -359,6 +353,15 @@ TEST_F(Container, SwitchingTheMkgmapBundleSetsTheBitOfEachTreFileAndNothingElse)
     }
     EXPECT_EQ(dir.files(), golden);
     EXPECT_EQ(env.count("flush"), 3);
+
+    int writes = 0;  // the second TRE file fails: the first is switched back, the rest stay
+    env.files.beforeWrite = [&](const std::string&) {
+        ++writes == 2 ? throw platform::RunTimeError(platform::Failure::DiskFull) : void();
+    };
+    probeAndWrite(0);
+    EXPECT_EQ(env.ui.messages.at(0).prompt, "Fehler : 61\r\n" + Shown(env.ui, dir.file("Contours.gmap/Product1/63240042/"
+        "63240042.TRE")) + "\r\nDie Kartensammlung ist vielleicht nur zum Teil geschaltet (the bundle may be partly switched)");
+    EXPECT_EQ(probe(), "  <T 2/3>");
 }
 
 }  // namespace

@@ -133,9 +133,7 @@ Image TileBuilder::image() const
         Bytes& header = image.pieces[at] = Bytes(priority_ ? kHeaderSpan + 3 : kHeaderSpan, 0);
         put(header, 0, priority_ ? 0xBC : 0x3F, 2, "GARMIN TRE");  // header length, then the signature
         header[0x3F] = flags;
-        if (priority_) {
-            put(header, 0x40, *priority_, 3);
-        }
+        put(header, 0x40, priority_.value_or(0), priority_ ? 3 : 0);
     }
     image.size = size_.value_or(image.pieces.rbegin()->first + image.pieces.rbegin()->second.size());
     // Pieces end at the end of the file, as the bytes of a shorter file would.
