@@ -197,10 +197,10 @@ FileReport handleFile(platform::FileLayer& files, const std::string& path, const
         outcome = container::WouldChange(found, change, changes);
         if (changing && outcome == container::LookupOutcome::Found) {
             if (bundle) {
-                outcome = container::RewriteBundle(
-                    files, found, change,
-                    [&](std::unique_ptr<platform::MapFile> one, const std::string&) { written.push_back(std::move(one)); },
-                    bytesWritten, at);
+                const auto keep = [&](std::unique_ptr<platform::MapFile> one, const std::string&) {
+                    written.push_back(std::move(one));
+                };
+                outcome = container::RewriteBundle(files, found, change, keep, bytesWritten, at);
             } else {
                 outcome = container::RewriteMaps(*file, found, change, bytesWritten);
             }
@@ -212,7 +212,8 @@ FileReport handleFile(platform::FileLayer& files, const std::string& path, const
                 report.message = changeProblem(outcome);
             }
             if (bytesWritten > 0) {
-                report.message = inBundle(found.files[at], path) + ": " + report.message + "; the bundle may be partly switched";
+                report.message =
+                    inBundle(found.files[at], path) + ": " + report.message + "; the bundle may be partly switched";
             }
             return report;
         }
@@ -228,7 +229,10 @@ FileReport handleFile(platform::FileLayer& files, const std::string& path, const
         report.changed.reset();
         at = at == SIZE_MAX ? found.maps.size() : at;  // the walk names the file after the maps it found
         report.message = (bundle && at < found.files.size() ? inBundle(found.files[at], path) + ": " : "") +
-                         (bytesWritten > 0 ? "writing failed, the file may be partly switched: " : "") + e.english();
+                         (bytesWritten == 0 ? ""
+                          : bundle        ? "writing failed, the bundle may be partly switched: "
+                                          : "writing failed, the file may be partly switched: ") +
+                         e.english();
     }
     if (bytesWritten > 0 && file) {
         file->finishWrites();

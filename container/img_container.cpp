@@ -149,8 +149,8 @@ std::optional<std::pair<std::uint32_t, std::uint32_t>> ContainerMaps::priorities
     std::optional<std::pair<std::uint32_t, std::uint32_t>> range;
     for (const MapEntry& map : maps) {
         if (map.DrawPriority) {
-            range = range ? std::pair(std::min(range->first, *map.DrawPriority), std::max(range->second, *map.DrawPriority))
-                          : std::pair(*map.DrawPriority, *map.DrawPriority);
+            const std::uint32_t value = *map.DrawPriority;
+            range = range ? std::pair(std::min(range->first, value), std::max(range->second, value)) : std::pair(value, value);
         }
     }
     return range;

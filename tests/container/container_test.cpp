@@ -359,8 +359,9 @@ TEST_F(Container, SwitchingTheMkgmapBundleSetsTheBitOfEachTreFileAndNothingElse)
         ++writes == 2 ? throw platform::RunTimeError(platform::Failure::DiskFull) : void();
     };
     probeAndWrite(0);
-    EXPECT_EQ(env.ui.messages.at(0).prompt, "Fehler : 61\r\n" + Shown(env.ui, dir.file("Contours.gmap/Product1/63240042/"
-        "63240042.TRE")) + "\r\nDie Kartensammlung ist vielleicht nur zum Teil geschaltet (the bundle may be partly switched)");
+    EXPECT_EQ(env.ui.messages.at(0).prompt,
+              "Fehler : 61\r\n" + Shown(env.ui, dir.file("Contours.gmap/Product1/63240042/63240042.TRE")) +
+                  "\r\nDie Kartensammlung ist vielleicht nur zum Teil geschaltet (the bundle may be partly switched)");
     EXPECT_EQ(probe(), "  <T 2/3>");
 }
 
