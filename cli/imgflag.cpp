@@ -37,7 +37,7 @@ constexpr bool kEscapeBackslash = false;  // the separator; names cannot hold co
 constexpr bool kEscapeBackslash = true;
 #endif
 
-enum class Command { Status, Transparent, Opaque };
+enum class Command { Status, Transparent, Opaque, Priority };
 
 struct Options {
     Command command = Command::Status;
@@ -46,6 +46,14 @@ struct Options {
     bool dryRun = false;
     bool quiet = false;
     bool recursive = false;
+    int priority = -1;  // the priority command's --set N; -1 to report
+
+    // Whether the command changes maps.
+    bool changes() const
+    {
+        return command == Command::Transparent || command == Command::Opaque ||
+               (command == Command::Priority && priority >= 0);
+    }
 };
 
 enum class State { Transparent, Opaque, Mixed, NotImg, NoTre, BadTre, NoAccess, Error };
@@ -56,7 +64,8 @@ struct FileReport {
     State state = State::Error;
     std::size_t maps = 0;             // for Transparent, Opaque and Mixed
     std::size_t transparentMaps = 0;  // for Transparent, Opaque and Mixed
-    std::optional<bool> changed;      // for the transparent and opaque commands on a map
+    std::optional<bool> changed;      // for the commands that change a map
+    std::optional<std::pair<std::uint32_t, std::uint32_t>> priorities;  // lowest and highest draw priority
     std::string message;              // why, for NoAccess and Error
 };
 
@@ -96,6 +105,8 @@ State stateOf(container::LookupOutcome outcome)
     case container::LookupOutcome::NotImg: return State::NotImg;
     case container::LookupOutcome::TreNotFound: return State::NoTre;
     case container::LookupOutcome::TreBad: return State::BadTre;
+    case container::LookupOutcome::NoPriority:
+    case container::LookupOutcome::WidePriority:
     case container::LookupOutcome::Found: break;
     }
     return State::Error;
@@ -109,18 +120,42 @@ State stateOf(const RunTimeError& error)
                                                                                              : State::Error;
 }
 
-// Probes the file at path and, for the transparent and opaque commands,
-// rewrites the flag byte of every map whose bit differs (unless dry run).
-// A file that was written is handed back in `written`, to be flushed.
+std::string printable(const std::string& path);
+
+// The name of a bundle's TRE file within the bundle at path, for a message.
+std::string inBundle(const std::string& file, const std::string& path)
+{
+    const std::size_t start = file.find_first_not_of(platform::kPathSeparators, path.size());
+    return printable(file.substr(std::min(start, file.size())));
+}
+
+// Why a change could not be made to a map; empty when it could.
+std::string changeProblem(container::LookupOutcome outcome)
+{
+    switch (outcome) {
+    case container::LookupOutcome::NoPriority: return "a map has no draw priority field; nothing was written";
+    case container::LookupOutcome::WidePriority:
+        return "a map's draw priority has non-zero upper bytes; nothing was written";
+    default: return "a map's TRE header is no longer there";
+    }
+}
+
+// Probes the file (or bundle) at path and, for the commands that change
+// maps, rewrites the byte of every map that differs (unless dry run). The
+// files that were written are handed back in `written`, to be flushed.
 FileReport handleFile(platform::FileLayer& files, const std::string& path, const Options& options,
-                      std::unique_ptr<platform::MapFile>& written)
+                      std::vector<std::unique_ptr<platform::MapFile>>& written)
 {
     FileReport report;
     report.path = path;
-    const bool changing = options.command != Command::Status && !options.dryRun;
+    const bool reporting = !options.changes();
+    const bool changing = !reporting && !options.dryRun;
+    const bool bundle = container::IsBundle(files, path);
     std::unique_ptr<platform::MapFile> file;
     try {
-        file = files.open(path, changing ? platform::OpenMode::Change : platform::OpenMode::Probe);
+        if (!bundle) {
+            file = files.open(path, changing ? platform::OpenMode::Change : platform::OpenMode::Probe);
+        }
     } catch (const RunTimeError& e) {
         report.state = stateOf(e);
         report.message = e.english();
@@ -128,43 +163,80 @@ FileReport handleFile(platform::FileLayer& files, const std::string& path, const
     }
 
     std::size_t bytesWritten = 0;
+    container::ContainerMaps found;
+    std::size_t at = SIZE_MAX;  // the bundle's TRE file being rewritten
     try {
-        container::MapReader reader(*file);
-        container::ContainerMaps found;
-        container::LookupOutcome outcome = container::FindMaps(reader, found);
+        container::LookupOutcome outcome = container::LookupOutcome::NotImg;
+        if (bundle) {
+            outcome = container::FindBundleMaps(files, path, found);
+        } else {
+            container::MapReader reader(*file);
+            outcome = container::FindMaps(reader, found);
+        }
         if (outcome != container::LookupOutcome::Found) {
             report.state = stateOf(outcome);
             return report;
         }
         report.maps = found.maps.size();
         report.transparentMaps = found.transparentMaps();
-        if (options.command == Command::Status) {
-            report.state = report.transparentMaps == report.maps ? State::Transparent
-                           : report.transparentMaps == 0         ? State::Opaque
-                                                                 : State::Mixed;
+        report.priorities = found.priorities();
+        report.state = report.transparentMaps == report.maps ? State::Transparent
+                       : report.transparentMaps == 0         ? State::Opaque
+                                                             : State::Mixed;
+        if (reporting) {
             return report;
         }
         const bool transparent = options.command == Command::Transparent;
-        if (changing) {
-            outcome = container::SwitchMaps(*file, found, transparent, bytesWritten);
-            if (outcome != container::LookupOutcome::Found) {
-                report.state = stateOf(outcome);
-                return report;
+        const container::MapChange change =
+            options.command == Command::Priority
+                ? container::MapChange{container::MapChange::Field::DrawPriority,
+                                       static_cast<std::uint8_t>(options.priority)}
+                : container::MapChange{container::MapChange::Field::Transparency,
+                                       static_cast<std::uint8_t>(transparent ? 1 : 0)};
+        bool changes = false;
+        outcome = container::WouldChange(found, change, changes);
+        if (changing && outcome == container::LookupOutcome::Found) {
+            if (bundle) {
+                const auto keep = [&](std::unique_ptr<platform::MapFile> one, const std::string&) {
+                    written.push_back(std::move(one));
+                };
+                outcome = container::RewriteBundle(files, found, change, keep, bytesWritten, at);
+            } else {
+                outcome = container::RewriteMaps(*file, found, change, bytesWritten);
             }
-            report.changed = bytesWritten > 0;
-        } else {
-            report.changed = report.transparentMaps != (transparent ? report.maps : 0);
+            changes = bytesWritten > 0;
         }
-        report.state = transparent ? State::Transparent : State::Opaque;
-        report.transparentMaps = transparent ? report.maps : 0;
+        if (outcome != container::LookupOutcome::Found) {
+            report.state = bytesWritten > 0 ? State::Error : stateOf(outcome);
+            if (bytesWritten > 0 || outcome != container::LookupOutcome::TreBad) {
+                report.message = changeProblem(outcome);
+            }
+            if (bytesWritten > 0) {
+                report.message =
+                    inBundle(found.files[at], path) + ": " + report.message + "; the bundle may be partly switched";
+            }
+            return report;
+        }
+        report.changed = changes;
+        if (options.command == Command::Priority) {
+            report.priorities = std::pair(change.value, change.value);
+        } else {
+            report.state = transparent ? State::Transparent : State::Opaque;
+            report.transparentMaps = transparent ? report.maps : 0;
+        }
     } catch (const RunTimeError& e) {
-        report.state = State::Error;
+        report.state = bundle && bytesWritten == 0 ? stateOf(e) : State::Error;
         report.changed.reset();
-        report.message = (bytesWritten > 0 ? "writing failed, the file may be partly switched: " : "") + e.english();
+        at = at == SIZE_MAX ? found.maps.size() : at;  // the walk names the file after the maps it found
+        report.message = (bundle && at < found.files.size() ? inBundle(found.files[at], path) + ": " : "") +
+                         (bytesWritten == 0 ? ""
+                          : bundle        ? "writing failed, the bundle may be partly switched: "
+                                          : "writing failed, the file may be partly switched: ") +
+                         e.english();
     }
-    if (bytesWritten > 0) {
+    if (bytesWritten > 0 && file) {
         file->finishWrites();
-        written = std::move(file);
+        written.push_back(std::move(file));
     }
     return report;
 }
@@ -213,7 +285,7 @@ public:
             if (stopping()) {
                 break;
             }
-            if (files_.isFolder(path)) {
+            if (files_.isFolder(path) && !container::IsBundle(files_, path)) {
                 handleFolder(path);
             } else {
                 handle(path);
@@ -223,7 +295,7 @@ public:
         if (options_.json) {
             printJson();
         }
-        if (options_.dryRun && options_.command != Command::Status && !options_.quiet) {
+        if (options_.dryRun && options_.changes() && !options_.quiet) {
             err_ << "imgflag: dry run, nothing was written\n";
         }
         if (outFailed_) {
@@ -242,10 +314,10 @@ private:
 
     void handle(const std::string& path)
     {
-        std::unique_ptr<platform::MapFile> written;
+        std::vector<std::unique_ptr<platform::MapFile>> written;
         FileReport report = handleFile(files_, path, options_, written);
-        if (written) {
-            pending_.add(std::move(written), path);
+        for (auto& file : written) {
+            pending_.add(std::move(file), path);
         }
         // A report waits for the files before it, so that the lines keep their order.
         if (pending_.empty()) {
@@ -294,18 +366,30 @@ private:
         if (report.changed) {
             out_ << '\t' << (*report.changed ? "changed" : "unchanged");
         }
+        if (report.priorities) {
+            out_ << "\tpriority " << report.priorities->first;
+            if (report.priorities->second != report.priorities->first) {
+                out_ << '-' << report.priorities->second;
+            }
+        }
         out_ << '\n' << std::flush;
         outFailed_ = outFailed_ || !out_;
     }
 
-    // Every regular file directly in folder, and with -r every file below
-    // its subfolders (links to folders are not followed), in name order.
+    // Every regular file and map bundle directly in folder, and with -r
+    // every one below its other subfolders (links to folders are not
+    // followed), in name order.
     void handleFolder(const std::string& folder)
     {
         std::vector<std::pair<std::string, bool>> names;  // name, is a subfolder
+        std::vector<std::string> bundles;
         try {
             for (std::string& name : files_.regularFiles(folder)) {
                 names.emplace_back(std::move(name), false);
+            }
+            bundles = container::BundlesIn(files_, folder);
+            for (const std::string& name : bundles) {
+                names.emplace_back(name, false);
             }
         } catch (const RunTimeError& e) {
             err_ << "imgflag: " << printable(folder) << ": cannot read the folder: " << e.english() << '\n';
@@ -316,7 +400,8 @@ private:
             std::error_code ec;
             for (fs::directory_iterator it(toPath(folder), ec); !ec && it != fs::directory_iterator();
                  it.increment(ec)) {
-                if (!it->is_symlink(ec) && it->is_directory(ec)) {
+                if (!it->is_symlink(ec) && it->is_directory(ec) &&
+                    std::ranges::find(bundles, fromPath(it->path().filename())) == bundles.end()) {
                     names.emplace_back(fromPath(it->path().filename()), true);
                 }
             }
@@ -355,6 +440,12 @@ private:
             if (report.changed) {
                 entry["change"] = *report.changed ? "changed" : "unchanged";
             }
+            entry["draw_priority_min"] = nullptr;
+            entry["draw_priority_max"] = nullptr;
+            if (report.priorities) {
+                entry["draw_priority_min"] = report.priorities->first;
+                entry["draw_priority_max"] = report.priorities->second;
+            }
             if (!report.message.empty()) {
                 entry["message"] = report.message;
             }
@@ -363,7 +454,8 @@ private:
         nlohmann::ordered_json document;
         document["command"] = options_.command == Command::Status        ? "status"
                               : options_.command == Command::Transparent ? "transparent"
-                                                                         : "opaque";
+                              : options_.command == Command::Opaque      ? "opaque"
+                                                                         : "priority";
         document["dry_run"] = options_.dryRun;
         document["files"] = std::move(files);
         out_ << document.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << '\n' << std::flush;
@@ -381,9 +473,22 @@ private:
     std::vector<FileReport> reports_;
 };
 
-constexpr const char* kFooter = R"(States: transparent, opaque, mixed N/M transparent (a container whose maps
+constexpr const char* kFooter = R"(A map file is an IMG container, a TRE file of its own (NAME.TRE) or a map
+bundle: a folder NAME.gmap as installed for the desktop map programs, whose
+maps, the overview map included, are its TRE files NAME.gmap/*/*/*.TRE. A
+folder given or listed (also with -r) stands for its files and bundles; -r
+does not descend into a bundle. Close a map program before changing its maps.
+
+States: transparent, opaque, mixed N/M transparent (a container whose maps
 disagree), not-img, no-tre (no TRE subfile), bad-tre (a TRE subfile without
-its header), no-access (read-only or not a regular file), error.
+its header), no-access (read-only or not a regular file), error. Where the
+maps have one, the draw priority follows: "priority 25", or a range "12-31".
+
+An overlay shows over a base map only when it is transparent and has the
+higher draw priority (drawn later). mkgmap's default is 25; overlays often
+use 30 or 31:
+  imgflag transparent contours.img
+  imgflag priority --set 31 contours.img
 
 Exit status: 0 when every file was a map and every requested change was made,
 1 when some file was not a map, could not be read or could not be changed,
@@ -398,7 +503,8 @@ void requestStop(int signal)
 
 int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, platform::FileLayer& files)
 {
-    CLI::App app{"Reports and switches the transparency of Garmin IMG map files by rewriting one byte per map.",
+    CLI::App app{"Reports and switches the transparency and draw priority of Garmin map files by rewriting one "
+                 "byte per map.",
                  "imgflag"};
     app.set_version_flag("--version", std::string("imgflag ") + KS_VERSION);
     app.require_subcommand(1, 1);
@@ -430,6 +536,11 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         sub->add_option("PATH", options.paths, "A map file, or a folder standing for the files in it")->required();
         subcommands.push_back(sub);
     }
+    CLI::App* priority = app.add_subcommand("priority", "Report the draw priority of every map, or set it");
+    priority->add_option("--set", options.priority, "Give every map draw priority N (0 to 31)")
+        ->option_text("N")
+        ->check(CLI::Range(0, int{container::kHighestPriority}));
+    priority->add_option("PATH", options.paths, "A map file, or a folder standing for the files in it")->required();
 
     // The parser takes the arguments after the program name, last one first.
     std::vector<std::string> reversed(args.rbegin(), args.rend());
@@ -443,6 +554,7 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     }
     options.command = subcommands[1]->parsed()   ? Command::Transparent
                       : subcommands[2]->parsed() ? Command::Opaque
+                      : priority->parsed()       ? Command::Priority
                                                  : Command::Status;
     return Runner(options, out, err, files).run();
 }

@@ -20,6 +20,8 @@ namespace {
 
 constexpr std::uint32_t kMaskLong = 0x5B5B5B5BU;  // kMaskByte in all four bytes
 constexpr std::uint16_t kMaskWord = 0x5B5BU;      // kMaskByte in both bytes
+constexpr const char* kPartlySwitched =
+    "\r\nDie Kartensammlung ist vielleicht nur zum Teil geschaltet (the bundle may be partly switched)";
 
 // Detects the mask and reads the block size and the directory end; false
 // when the file is no IMG container.
@@ -48,25 +50,89 @@ bool ReadContainerHeader(MapReader& reader, ImgState& img)
     return true;
 }
 
-// The decoded flag byte of a TRE header, given the bytes read from its
-// start, or nothing when the " TRE" signature or the flag byte is missing.
-std::optional<std::uint8_t> TreFlagsIn(std::span<const std::uint8_t> header, const ImgState& img)
+// The decoded flag byte and draw priority of a TRE header, given the bytes
+// read from its start; nothing when the " TRE" signature or the flag byte is
+// missing. The priority needs a header length and bytes that reach past it.
+std::optional<MapEntry> TreHeaderIn(std::span<const std::uint8_t> header, const ImgState& img)
 {
-    if (header.size() < kTreHeaderSpan ||
+    if (header.size() < kTreFlagsSpan ||
         (le::load<std::uint32_t>(header.subspan<kTreSignatureOffset, 4>()) ^ img.XorLong) != kTreSignature) {
         return std::nullopt;
     }
-    return static_cast<std::uint8_t>(header[kTreFlagsOffset] ^ img.XorByte);
+    MapEntry map;
+    map.TreFlags = static_cast<std::uint8_t>(header[kTreFlagsOffset] ^ img.XorByte);
+    const auto length = static_cast<std::uint16_t>(le::load<std::uint16_t>(header.subspan<kTreLengthOffset, 2>()) ^
+                                                   img.XorWord);
+    if (header.size() >= kTreHeaderSpan && length >= kTreHeaderSpan) {
+        map.DrawPriority = le::load<std::uint32_t, 3>(header.subspan<kTrePriorityOffset, 3>()) ^
+                           (img.XorLong & kTypeMask);
+    }
+    return map;
 }
 
-std::optional<std::uint8_t> ReadTreFlags(MapReader& reader, const ImgState& img, std::uint64_t treOffset)
+std::optional<MapEntry> ReadTreHeader(MapReader& reader, const ImgState& img, std::uint64_t treOffset)
 {
     if (reader.pastEnd(treOffset + kTreFlagsOffset)) {
         return std::nullopt;
     }
     std::array<std::uint8_t, kTreHeaderSpan> header{};
-    reader.readBytes(treOffset, header);
-    return TreFlagsIn(header, img);
+    const auto bytes = std::span(header).first(reader.pastEnd(treOffset + kTreHeaderSpan - 1) ? kTreFlagsSpan
+                                                                                               : kTreHeaderSpan);
+    reader.readBytes(treOffset, bytes);
+    return TreHeaderIn(bytes, img);
+}
+
+// Whether the file read from 0 onwards starts as a TRE file of its own. The
+// signature read before has brought these bytes in already when it was there.
+bool IsRawTre(MapReader& reader)
+{
+    if (reader.pastEnd(kSignatureOffset)) {
+        return false;
+    }
+    std::array<std::uint8_t, kTreName.size()> name{};
+    reader.readBytes(kTreNameOffset, name);
+    return std::equal(name.begin(), name.end(), kTreName.begin());
+}
+
+// Whether name ends with suffix, ASCII letters in any case.
+bool EndsWithAnyCase(std::string_view name, std::string_view suffix)
+{
+    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+    return name.size() >= suffix.size() &&
+           std::equal(suffix.begin(), suffix.end(), name.end() - static_cast<std::ptrdiff_t>(suffix.size()),
+                      [&](char a, char b) { return lower(a) == lower(b); });
+}
+
+std::string Joined(const std::string& folder, const std::string& name)
+{
+    const bool separated = !folder.empty() && platform::kPathSeparators.find(folder.back()) != std::string::npos;
+    return separated ? folder + name : folder + platform::kPathSeparators.front() + name;
+}
+
+// The file of a map file that a probe's run-time error concerns: in a bundle
+// the TRE file after the last map found, else path itself.
+std::string FileIn(const ContainerMaps& found, const std::string& path)
+{
+    return found.kind == MapFileKind::Bundle && found.maps.size() < found.files.size() ? found.files[found.maps.size()]
+                                                                                      : path;
+}
+
+std::vector<std::string> BundleTreFiles(platform::FileLayer& files, const std::string& bundle)
+{
+    std::vector<std::string> found;
+    for (const std::string& product : files.subfolders(bundle)) {
+        const std::string productPath = Joined(bundle, product);
+        for (const std::string& tile : files.subfolders(productPath)) {
+            const std::string tilePath = Joined(productPath, tile);
+            for (const std::string& name : files.regularFiles(tilePath)) {
+                if (EndsWithAnyCase(name, kTreSuffix)) {
+                    found.push_back(Joined(tilePath, name));
+                }
+            }
+        }
+    }
+    std::sort(found.begin(), found.end());
+    return found;
 }
 
 }  // namespace
@@ -78,12 +144,37 @@ std::size_t ContainerMaps::transparentMaps() const
     }));
 }
 
+std::optional<std::pair<std::uint32_t, std::uint32_t>> ContainerMaps::priorities() const
+{
+    std::optional<std::pair<std::uint32_t, std::uint32_t>> range;
+    for (const MapEntry& map : maps) {
+        if (map.DrawPriority) {
+            const std::uint32_t value = *map.DrawPriority;
+            range = range ? std::pair(std::min(range->first, value), std::max(range->second, value)) : std::pair(value, value);
+        }
+    }
+    return range;
+}
+
 LookupOutcome FindMaps(MapReader& reader, ContainerMaps& found)
 {
     found.maps.clear();
+    found.kind = MapFileKind::Container;
+    found.files.clear();
     ImgState& img = found.img;
     if (!ReadContainerHeader(reader, img)) {
-        return LookupOutcome::NotImg;
+        if (!IsRawTre(reader)) {
+            return LookupOutcome::NotImg;
+        }
+        found.kind = MapFileKind::RawTre;
+        img = ImgState{};
+        const auto map = ReadTreHeader(reader, img, 0);
+        if (!map) {
+            return LookupOutcome::TreBad;
+        }
+        img.TreFlags = map->TreFlags;
+        found.maps.push_back(*map);
+        return LookupOutcome::Found;
     }
     const auto limit = static_cast<std::int32_t>(static_cast<std::uint32_t>(img.FatEnd) - 1U);
     // The directory lies before the data: the first TRE subfile found ends it,
@@ -115,11 +206,12 @@ LookupOutcome FindMaps(MapReader& reader, ContainerMaps& found)
     img.TreOffset = first.TreOffset;
     // The headers are read after the walk, so that the directory is read in one sweep.
     for (MapEntry& map : found.maps) {
-        const auto flags = ReadTreFlags(reader, img, map.TreOffset);
-        if (!flags) {
+        const auto header = ReadTreHeader(reader, img, map.TreOffset);
+        if (!header) {
             return LookupOutcome::TreBad;
         }
-        map.TreFlags = *flags;
+        map.TreFlags = header->TreFlags;
+        map.DrawPriority = header->DrawPriority;
     }
     img.TreFlags = first.TreFlags;
     return LookupOutcome::Found;
@@ -131,26 +223,125 @@ std::uint8_t SwitchedFlags(std::uint8_t flags, bool transparent)
                        : static_cast<std::uint8_t>(flags & ~kTransparentBit);
 }
 
-LookupOutcome SwitchMaps(platform::MapFile& file, const ContainerMaps& found, bool transparent, std::size_t& written)
+bool IsBundle(platform::FileLayer& files, const std::string& path)
+{
+    std::string_view name = path;
+    while (!name.empty() && platform::kPathSeparators.find(name.back()) != std::string_view::npos) {
+        name.remove_suffix(1);
+    }
+    return EndsWithAnyCase(name, kBundleSuffix) && files.isFolder(path);
+}
+
+std::vector<std::string> BundlesIn(platform::FileLayer& files, const std::string& folder)
+{
+    std::vector<std::string> names = files.subfolders(folder);
+    std::erase_if(names, [](const std::string& name) { return !EndsWithAnyCase(name, kBundleSuffix); });
+    return names;
+}
+
+LookupOutcome FindBundleMaps(platform::FileLayer& files, const std::string& path, ContainerMaps& found)
+{
+    found = ContainerMaps{};
+    found.kind = MapFileKind::Bundle;
+    found.files = BundleTreFiles(files, path);
+    if (found.files.empty()) {
+        return LookupOutcome::TreNotFound;
+    }
+    for (std::size_t i = 0; i < found.files.size(); ++i) {
+        ContainerMaps one;
+        {
+            const auto file = files.open(found.files[i], platform::OpenMode::Probe);
+            MapReader reader(*file);
+            if (FindMaps(reader, one) != LookupOutcome::Found || one.kind != MapFileKind::RawTre) {
+                return LookupOutcome::TreBad;
+            }
+        }
+        found.maps.push_back(one.maps.front());
+        found.maps.back().File = i;
+    }
+    found.img.TreFlags = found.maps.front().TreFlags;
+    return LookupOutcome::Found;
+}
+
+LookupOutcome ChangeOf(std::uint8_t flags, std::optional<std::uint32_t> priority, const MapChange& change,
+                       ByteChange& byte)
+{
+    if (change.field == MapChange::Field::Transparency) {
+        byte = {kTreFlagsOffset, flags, SwitchedFlags(flags, change.value != 0)};
+        return LookupOutcome::Found;
+    }
+    if (!priority) {
+        return LookupOutcome::NoPriority;
+    }
+    if ((*priority & ~kPriorityByte) != 0) {
+        return LookupOutcome::WidePriority;
+    }
+    byte = {kTrePriorityOffset, static_cast<std::uint8_t>(*priority), change.value};
+    return LookupOutcome::Found;
+}
+
+LookupOutcome WouldChange(const ContainerMaps& found, const MapChange& change, bool& changes)
+{
+    changes = false;
+    for (const MapEntry& map : found.maps) {
+        ByteChange byte;
+        if (const LookupOutcome outcome = ChangeOf(map.TreFlags, map.DrawPriority, change, byte);
+            outcome != LookupOutcome::Found) {
+            return outcome;
+        }
+        changes = changes || byte.before != byte.after;
+    }
+    return LookupOutcome::Found;
+}
+
+LookupOutcome RewriteMaps(platform::MapFile& file, const ContainerMaps& found, const MapChange& change,
+                          std::size_t& written, std::size_t fileIndex)
 {
     written = 0;
-    std::vector<std::uint8_t> current;
-    current.reserve(found.maps.size());
+    std::vector<std::pair<std::uint64_t, ByteChange>> planned;  // header offset, byte
+    planned.reserve(found.maps.size());
     for (const MapEntry& map : found.maps) {
+        if (map.File != fileIndex) {
+            continue;
+        }
         std::array<std::uint8_t, kTreHeaderSpan> header{};
         const std::size_t got = file.readAt(map.TreOffset, header);
-        const auto flags = TreFlagsIn(std::span(header).first(got), found.img);
-        if (!flags) {
+        const auto now = TreHeaderIn(std::span(header).first(got), found.img);
+        if (!now) {
             return LookupOutcome::TreBad;
         }
-        current.push_back(*flags);
+        ByteChange byte;
+        if (const LookupOutcome outcome = ChangeOf(now->TreFlags, now->DrawPriority, change, byte);
+            outcome != LookupOutcome::Found) {
+            return outcome;
+        }
+        planned.emplace_back(map.TreOffset, byte);
     }
-    std::unordered_set<std::uint64_t> done;  // maps sharing one TRE subfile share its byte
-    for (std::size_t i = 0; i < found.maps.size(); ++i) {
-        const std::uint8_t flags = SwitchedFlags(current[i], transparent);
-        if (flags != current[i] && done.insert(found.maps[i].flagOffset()).second) {
-            file.writeByteAt(found.maps[i].flagOffset(), static_cast<std::uint8_t>(flags ^ found.img.XorByte));
+    std::unordered_set<std::uint64_t> done;  // maps sharing one TRE subfile share its bytes
+    for (const auto& [treOffset, byte] : planned) {
+        if (byte.after != byte.before && done.insert(treOffset + byte.offset).second) {
+            file.writeByteAt(treOffset + byte.offset, static_cast<std::uint8_t>(byte.after ^ found.img.XorByte));
             ++written;
+        }
+    }
+    return LookupOutcome::Found;
+}
+
+LookupOutcome RewriteBundle(platform::FileLayer& files, const ContainerMaps& found, const MapChange& change,
+                            const KeepWritten& keep, std::size_t& written, std::size_t& at)
+{
+    written = 0;
+    for (at = 0; at < found.files.size(); ++at) {
+        auto file = files.open(found.files[at], platform::OpenMode::Change);
+        std::size_t here = 0;  // a TRE file holds one map: a failed write has written nothing in it
+        const LookupOutcome outcome = RewriteMaps(*file, found, change, here, at);
+        written += here;
+        if (here > 0) {
+            file->finishWrites();
+            keep(std::move(file), found.files[at]);
+        }
+        if (outcome != LookupOutcome::Found) {
+            return outcome;
         }
     }
     return LookupOutcome::Found;
@@ -183,9 +374,13 @@ void Trnsp_Read(Services& services, std::string& FileSpec, std::string& Kennung)
     std::optional<LookupOutcome> outcome;
     std::optional<RunTimeError> error;
     try {
-        const auto file = services.platform.files.open(FileSpec, platform::OpenMode::Probe);
-        MapReader reader(*file);
-        outcome = FindMaps(reader, probe.found);
+        if (IsBundle(services.platform.files, FileSpec)) {
+            outcome = FindBundleMaps(services.platform.files, FileSpec, probe.found);
+        } else {
+            const auto file = services.platform.files.open(FileSpec, platform::OpenMode::Probe);
+            MapReader reader(*file);
+            outcome = FindMaps(reader, probe.found);
+        }
     } catch (const RunTimeError& e) {
         error = e;
     }
@@ -210,6 +405,8 @@ void Trnsp_Read(Services& services, std::string& FileSpec, std::string& Kennung)
             Kennung = kKennungUnknown;
             return;
         case LookupOutcome::TreBad:
+        case LookupOutcome::NoPriority:
+        case LookupOutcome::WidePriority:
             probe.end = ProbeEnd::TreBad;
             ui.messageBox(Message{"Fehler in TRE", "", Icon::None, Buttons::Ok});
             Kennung = kKennungUnknown;
@@ -223,7 +420,7 @@ void Trnsp_Read(Services& services, std::string& FileSpec, std::string& Kennung)
         return;
     }
     probe.end = ProbeEnd::AccessDenied;
-    const std::string question = "Kein Zugriff auf " + Shown(ui, FileSpec) + "\r\n" +
+    const std::string question = "Kein Zugriff auf " + Shown(ui, FileIn(probe.found, FileSpec)) + "\r\n" +
                                  "Weiter (bei einzelnen Dateien) oder A b b r e c h e n (cancel)?   ";
     if (ui.messageBox(Message{question, "Fehler ! (R-Attribut ??)", Icon::Critical, Buttons::OkCancel}) ==
         Answer::Ok) {
@@ -245,45 +442,70 @@ void Trnsp_Write(Services& services, const std::string& CurFile, std::int16_t In
         return;
     }
     const bool known = probe.end == ProbeEnd::Found && probe.path == CurFile;
+    const bool bundle = probe.path == CurFile && probe.found.kind == MapFileKind::Bundle;
+    const MapChange change{MapChange::Field::Transparency, static_cast<std::uint8_t>(Index != 0 ? 1 : 0)};
 
     LookupOutcome outcome = LookupOutcome::Found;
     std::optional<RunTimeError> error;
+    std::string failed = bundle ? FileIn(probe.found, CurFile) : CurFile;  // the file an error concerns
+    std::size_t written = 0;
+    const KeepWritten keep = [&](std::unique_ptr<platform::MapFile> file, const std::string& path) {
+        if (services.pending != nullptr) {
+            services.pending->add(std::move(file), path);
+            if (services.pending->full()) {
+                ReportFlushFailures(ui, services.pending->flush());
+            }
+        } else {
+            platform::MapFile* const one[] = {file.get()};
+            if (auto flushed = services.platform.files.flush(one).front(); flushed && !error) {
+                error = flushed;
+                failed = path;
+            }
+        }
+    };
     try {
-        auto file = services.platform.files.open(CurFile, platform::OpenMode::Change);
-        if (!known) {
-            return;  // only a file whose maps were just found is ever written
-        }
-        std::size_t written = 0;
-        try {
-            outcome = SwitchMaps(*file, probe.found, Index != 0, written);
-        } catch (const RunTimeError& e) {
-            error = e;
-        }
-        if (written > 0) {
-            file->finishWrites();
-            if (services.pending != nullptr) {
-                services.pending->add(std::move(file), CurFile);
-                if (services.pending->full()) {
-                    ReportFlushFailures(ui, services.pending->flush());
+        if (bundle && known) {
+            std::size_t at = 0;
+            try {
+                outcome = RewriteBundle(services.platform.files, probe.found, change, keep, written, at);
+                if (outcome != LookupOutcome::Found) {
+                    failed = probe.found.files[at];
                 }
-            } else {
-                platform::MapFile* const one[] = {file.get()};
-                if (auto failed = services.platform.files.flush(one).front(); failed && !error) {
-                    error = failed;
-                }
+            } catch (const RunTimeError& e) {
+                error = e;
+                failed = probe.found.files[at];
+            }
+        } else {
+            // A bundle that was not found whole: its file that failed the probe, which fails here too.
+            auto file = services.platform.files.open(failed, platform::OpenMode::Change);
+            if (!known) {
+                return;  // only a file whose maps were just found is ever written
+            }
+            try {
+                outcome = RewriteMaps(*file, probe.found, change, written);
+            } catch (const RunTimeError& e) {
+                error = e;
+            }
+            if (written > 0) {
+                file->finishWrites();
+                keep(std::move(file), CurFile);
             }
         }
     } catch (const RunTimeError& e) {
         error = e;
     }
 
-    if (outcome == LookupOutcome::TreBad) {
-        ui.messageBox(Message{"Fehler in TRE", "", Icon::None, Buttons::Ok});
+    // In a bundle, the file that failed and what became of the others.
+    const bool broken = error || outcome != LookupOutcome::Found;
+    const std::string where = bundle && broken ? "\r\n" + Shown(ui, failed) + (written > 0 ? kPartlySwitched : "") : "";
+    if (outcome != LookupOutcome::Found) {
+        ui.messageBox(Message{"Fehler in TRE" + where, "", Icon::None, Buttons::Ok});
     } else if (error && error->number() == platform::err::kFileNotFound) {
-        ui.messageBox(Message{"Datei " + Shown(ui, CurFile) + " nicht gefunden (not found)", "", Icon::None,
-                              Buttons::Ok});
+        ui.messageBox(Message{"Datei " + Shown(ui, failed) + " nicht gefunden (not found)" +
+                                  (bundle && written > 0 ? kPartlySwitched : ""),
+                              "", Icon::None, Buttons::Ok});
     } else if (error) {
-        ui.messageBox(Message{"Fehler : " + std::to_string(error->number()), "", Icon::Warning, Buttons::Ok});
+        ui.messageBox(Message{"Fehler : " + std::to_string(error->number()) + where, "", Icon::Warning, Buttons::Ok});
     }
 }
 

@@ -7,8 +7,8 @@ namespace ks::container {
 
 namespace {
 // A window never starts so close to its aligned end that a header of this
-// many bytes would need a second read.
-constexpr std::uint64_t kHeaderSpan = 0x40;
+// many bytes would need a second read: a TRE header up to its draw priority.
+constexpr std::uint64_t kHeaderSpan = 0x43;
 }  // namespace
 
 MapReader::MapReader(platform::MapFile& file) : file_(file), fileSize_(file.size()) {}

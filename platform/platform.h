@@ -137,6 +137,11 @@ public:
     // particular order. Throws RunTimeError when the folder cannot be read.
     virtual std::vector<std::string> regularFiles(const std::string& folder) = 0;
 
+    // Names (without the folder) of the folders directly in folder, links
+    // left out; in no particular order. Throws RunTimeError when the folder
+    // cannot be read. The same on every system: std::filesystem's.
+    virtual std::vector<std::string> subfolders(const std::string& folder);
+
     // Waits until everything written to files is on the medium. Returns one
     // entry per file: nothing, or why that file's bytes may not be there
     // (Failure::Unconfirmed when the medium failed without saying for which file).

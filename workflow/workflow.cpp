@@ -98,7 +98,9 @@ void Workflow::openPath(const std::string& path)
 {
     ws_.DialogStart = path;
     const bool endsWithSeparator = !path.empty() && platform::kPathSeparators.find(path.back()) != std::string::npos;
-    if (endsWithSeparator || platform_.files.isFolder(path)) {
+    if (container::IsBundle(platform_.files, path)) {
+        chooseFolderOf(path);  // a bundle dropped: its folder, where it is one entry
+    } else if (endsWithSeparator || platform_.files.isFolder(path)) {
         ws_.DirReal = endsWithSeparator ? path : path + kSeparator;
         ws_.DirPath = container::Shown(platform_.ui, ws_.DirReal);
     } else {
@@ -131,6 +133,9 @@ void Workflow::listFolder()
     std::vector<std::pair<std::string, std::string>> names;  // shown, real
     try {
         for (std::string& name : platform_.files.regularFiles(ws_.DirReal)) {
+            names.emplace_back(container::Shown(ui, name), std::move(name));
+        }
+        for (std::string& name : container::BundlesIn(platform_.files, ws_.DirReal)) {
             names.emplace_back(container::Shown(ui, name), std::move(name));
         }
     } catch (const RunTimeError& e) {

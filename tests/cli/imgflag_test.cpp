@@ -87,9 +87,24 @@ const CliCase kCases[] = {
     {"NoSubfoldersWithoutRecursion", "m.img=o k/i.img=t", {"status", "{D}"}, 0, "opaque\t{D}m.img\n", ""},
     {"JsonCarriesTheSameReport", "c.img=mixed d.txt=txt", {"--json", "status", "{D}c.img", "{D}d.txt"}, 1,
      "{\n  \"command\": \"status\",\n  \"dry_run\": false,\n  \"files\": [\n    {\n      \"path\": \"{D}c.img\",\n"
-     "      \"state\": \"mixed\",\n      \"maps\": 3,\n      \"transparent_maps\": 1\n    },\n    {\n"
-     "      \"path\": \"{D}d.txt\",\n      \"state\": \"not-img\"\n    }\n  ]\n}\n",
+     "      \"state\": \"mixed\",\n      \"maps\": 3,\n      \"transparent_maps\": 1,\n      \"draw_priority_min\": null,\n"
+     "      \"draw_priority_max\": null\n    },\n    {\n      \"path\": \"{D}d.txt\",\n      \"state\": \"not-img\",\n"
+     "      \"draw_priority_min\": null,\n      \"draw_priority_max\": null\n    }\n  ]\n}\n",
      ""},
+    {"PrioritiesAreReported", "a.img=p b.img=o c.TRE=tret", {"priority", "{D}"}, 0,
+     "opaque\t{D}a.img\tpriority 25\nopaque\t{D}b.img\ntransparent\t{D}c.TRE\tpriority 25\n", ""},
+    {"PrioritySetWhereItDiffers", "a.img=p b.img=p31 c.TRE=tre", {"priority", "--set", "31", "{D}"}, 0,
+     "opaque\t{D}a.img\tchanged\tpriority 31\nopaque\t{D}b.img\tunchanged\tpriority 31\n"
+     "opaque\t{D}c.TRE\tchanged\tpriority 31\n", "", "a.img=p31 c.TRE=tre31"},
+    {"PriorityNeedsItsFieldAndAByte", "o.img=o w.img=wide", {"priority", "--set", "3", "{D}"}, 1, "error\t{D}o.img\nerror\t{D}w.img\tpriority 281\n",
+     "imgflag: {D}o.img: a map has no draw priority field; nothing was written\n"
+     "imgflag: {D}w.img: a map's draw priority has non-zero upper bytes; nothing was written\n"},
+    {"ABundleIsOneEntryThatRecursionLeavesWhole", "a.img=o K.gmap/I.xml=txt K.gmap/P/1/1.TRE=tre K.gmap/P/2/2.tre=tret",
+     {"-r", "transparent", "{D}"}, 0, "transparent\t{D}K.gmap\tchanged\tpriority 25\ntransparent\t{D}a.img\tchanged\n", "",
+     "a.img=t K.gmap/P/1/1.TRE=tret"},
+    {"BrokenBundlesAndTreFiles", "c.tre=cut E.gmap/I.xml=txt K.gmap/P/1/1.TRE=tre,ro K.gmap/P/2/2.TRE=tre",
+     {"opaque", "{D}", "{D}K.gmap/"}, 1, "no-tre\t{D}E.gmap\nno-access\t{D}K.gmap\nbad-tre\t{D}c.tre\nno-access\t{D}K.gmap/\n",
+     "imgflag: {D}K.gmap: P/1/1.TRE: read-only\nimgflag: {D}K.gmap/: P/1/1.TRE: read-only\n"},
 #ifndef _WIN32  // names Windows does not allow
     {"NamesCannotFakeALine", "x\ntransparent\tother.img\tchanged=o e\x1b[2J\x7f\xc2\x9b\\.img=t", {"status", "{D}"}, 0,
      "transparent\t{D}e\\x1b[2J\\x7f\\xc2\\x9b\\\\.img\nopaque\t{D}x\\ntransparent\\tother.img\\tchanged\n", ""},
@@ -101,6 +116,8 @@ const CliCase kCases[] = {
     {"NoPath", "", {"opaque"}, 2, "", "imgflag: PATH is required" KS_TRY_HELP},
     {"UnknownOption", "a.img=t", {"opaque", "--force", "{D}a.img"}, 2, "",
      "imgflag: The following argument was not expected: --force" KS_TRY_HELP},
+    {"PriorityOutOfRange", "a.img=p", {"priority", "--set", "32", "{D}a.img"}, 2, "",
+     "imgflag: --set: Value 32 not in range 0 to 31" KS_TRY_HELP},
 };
 
 TEST_P(Imgflag, AnswersACommandLineWithItsReportStatusAndBytes)

@@ -298,5 +298,72 @@ TEST_F(Container, ARoundTripOverTheMkgmapTilesChangesOnlyTheTransparencyBitOfEac
     EXPECT_TRUE(env.ui.messages.empty());
 }
 
+// The bytes of an mkgmap file without its date stamps: the container's at
+// 0x39 and the seven after each subfile's "GARMIN " name.
+Bytes Undated(Bytes bytes)
+{
+    const std::string name = "GARMIN ";
+    std::fill_n(bytes.begin() + 0x39, 7, 0);
+    for (auto at = bytes.begin(); (at = std::search(at, bytes.end(), name.begin(), name.end())) != bytes.end(); ++at) {
+        std::fill_n(at + 0x0C, 7, 0);
+    }
+    return bytes;
+}
+
+TEST_F(Container, APriorityRewriteOfMkgmapTilesChangesOneByteAMapAndMatchesTheOtherBuild)
+{
+    const auto set = [&](const char* sample, std::uint8_t priority, long writes) {
+        testing::writeFile(path, testing::readFile(std::string(KS_SAMPLE_DIR) + "/" + sample));
+        const auto before = std::filesystem::last_write_time(testing::u8(path)) - std::chrono::hours(1);
+        std::filesystem::last_write_time(testing::u8(path), before);
+        auto file = env.files.open(path, platform::OpenMode::Change);
+        MapReader reader(*file);
+        ContainerMaps found;
+        std::size_t written = 0;
+        EXPECT_EQ(FindMaps(reader, found), LookupOutcome::Found);
+        EXPECT_EQ(RewriteMaps(*file, found, {MapChange::Field::DrawPriority, priority}, written), LookupOutcome::Found);
+        EXPECT_EQ(written, writes);
+        EXPECT_EQ(std::filesystem::last_write_time(testing::u8(path)) == before, writes == 0);
+        return found.priorities();
+    };
+    EXPECT_EQ(set("priority12.img", 31, 1), std::pair(12U, 12U));
+    const Bytes golden = testing::readFile(std::string(KS_SAMPLE_DIR) + "/priority31.img");
+    EXPECT_EQ(Undated(testing::readFile(path)), Undated(golden));
+    EXPECT_EQ(set("priority31.img", 31, 0), std::pair(31U, 31U));
+    EXPECT_EQ(set("priorities.img", 20, 2), std::pair(12U, 31U));
+    Bytes both = testing::readFile(std::string(KS_SAMPLE_DIR) + "/priorities.img");
+    both[0x1A40] = both[0x2240] = 20;
+    EXPECT_EQ(testing::readFile(path), both);
+}
+
+TEST_F(Container, SwitchingTheMkgmapBundleSetsTheBitOfEachTreFileAndNothingElse)
+{
+    const std::string built = std::string(KS_SAMPLE_DIR) + "/bundle/";
+    path = dir.file("Contours.gmap");
+    std::filesystem::copy(testing::u8(built + "opaque/Contours.gmap"), testing::u8(path),
+                          std::filesystem::copy_options::recursive);
+    auto golden = dir.files();
+    EXPECT_EQ(probeAndWrite(1), kKennungOpaque);
+    EXPECT_EQ(probe(), kKennungTransparent);
+    for (auto& [name, bytes] : golden) {
+        if (name.ends_with(".TRE")) {  // the tiles as mkgmap's transparent build; its overview stays opaque
+            const Bytes other = testing::readFile(built + "transparent/" + name);
+            bytes[kTreFlagsOffset] = name.find("osmmap") == std::string::npos ? other.at(kTreFlagsOffset) : 0x02;
+        }
+    }
+    EXPECT_EQ(dir.files(), golden);
+    EXPECT_EQ(env.count("flush"), 3);
+
+    int writes = 0;  // the second TRE file fails: the first is switched back, the rest stay
+    env.files.beforeWrite = [&](const std::string&) {
+        ++writes == 2 ? throw platform::RunTimeError(platform::Failure::DiskFull) : void();
+    };
+    probeAndWrite(0);
+    EXPECT_EQ(env.ui.messages.at(0).prompt,
+              "Fehler : 61\r\n" + Shown(env.ui, dir.file("Contours.gmap/Product1/63240042/63240042.TRE")) +
+                  "\r\nDie Kartensammlung ist vielleicht nur zum Teil geschaltet (the bundle may be partly switched)");
+    EXPECT_EQ(probe(), "  <T 2/3>");
+}
+
 }  // namespace
 }  // namespace ks::container

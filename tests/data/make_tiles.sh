@@ -10,6 +10,15 @@
 #                    opaque and transparent maps alternate
 #   contour.img      the first of those five tiles on its own (map 63240021):
 #                    a real tile whose TRE header lies past the first 4 KiB
+#   priority12.img   map 63240014 from tiny.osm, --draw-priority=12
+#   priority31.img   the same map with --draw-priority=31
+#   priorities.img   --gmapsupp of priority12.img and map 63240015 from
+#                    tiny.osm, --draw-priority=31 --transparent (an overlay)
+#   bundle/opaque/Contours.gmap       --gmapi of the first two contour tiles
+#                    (maps 63240041 and 63240042, both opaque) with the
+#                    overview map osmmap (63240000) that mkgmap adds
+#   bundle/transparent/Contours.gmap  the same bundle built with --transparent,
+#                    which leaves the overview map opaque
 # mkgmap stamps the build date into each file, so only those bytes differ
 # between runs; the layout the tests rely on stays the same.
 set -euo pipefail
@@ -69,11 +78,43 @@ if ! (cd "$work/contours" && mkgmap --output-dir=. --gmapsupp --description="KS 
     exit 1
 fi
 
+compile priority12 "$here/tiny.osm" --mapname=63240014 --description="KS priority" --draw-priority=12
+compile priority31 "$here/tiny.osm" --mapname=63240014 --description="KS priority" --draw-priority=31
+compile overlay "$here/tiny.osm" --mapname=63240015 --description="KS overlay" --draw-priority=31 --transparent
+mkdir -p "$work/priorities"
+cp "$work/priority12/63240014.img" "$work/overlay/63240015.img" "$work/priorities/"
+if ! (cd "$work/priorities" && mkgmap --output-dir=. --gmapsupp --description="KS priorities" 63240014.img \
+        63240015.img >mkgmap.log 2>&1); then
+    cat "$work/priorities/mkgmap.log" >&2
+    exit 1
+fi
+
+# The same two contour tiles as a bundle, opaque and transparent.
+python3 "$here/make_contours.py" 0 >"$work/contours/63240041.osm"
+python3 "$here/make_contours.py" 1 >"$work/contours/63240042.osm"
+for build in opaque transparent; do
+    options=(--gmapi --family-name=Contours --description="KS bundle" --mapname=63240041)
+    if [ "$build" = transparent ]; then
+        options+=(--transparent)
+    fi
+    compile "gmapi-$build" "$work/contours/63240041.osm" "${options[@]}" "$work/contours/63240042.osm"
+done
+
 cp "$work/opaque/63240011.img" "$here/opaque.img"
 cp "$work/transparent/63240012.img" "$here/transparent.img"
 cp "$work/bigblock/63240013.img" "$here/bigblock.img"
 cp "$work/pair/gmapsupp.img" "$here/gmapsupp.img"
 cp "$work/contours/gmapsupp.img" "$here/contours.img"
 cp "$work/contours/63240021.img" "$here/contour.img"
-chmod 644 "$here"/{opaque,transparent,bigblock,gmapsupp,contours,contour}.img
+cp "$work/priority12/63240014.img" "$here/priority12.img"
+cp "$work/priority31/63240014.img" "$here/priority31.img"
+cp "$work/priorities/gmapsupp.img" "$here/priorities.img"
+for build in opaque transparent; do
+    rm -rf "$here/bundle/$build"
+    mkdir -p "$here/bundle/$build"
+    cp -r "$work/gmapi-$build/Contours.gmap" "$here/bundle/$build/"
+done
+chmod 644 "$here"/{opaque,transparent,bigblock,gmapsupp,contours,contour,priority12,priority31,priorities}.img
+find "$here/bundle" -type f -exec chmod 644 {} +
 ls -l "$here"/*.img
+du -sh --apparent-size "$here/bundle"

@@ -171,7 +171,8 @@ TEST(FileLayer, NamesBeyondAsciiAndPathsBeyond260CharactersAreListedAndSwitched)
         container::ContainerMaps found;
         std::size_t written = 0;
         ASSERT_EQ(container::FindMaps(reader, found), container::LookupOutcome::Found);
-        EXPECT_EQ(container::SwitchMaps(*file, found, true, written), container::LookupOutcome::Found);
+        EXPECT_EQ(container::RewriteMaps(*file, found, {container::MapChange::Field::Transparency, 1}, written),
+                  container::LookupOutcome::Found);
         file->finishWrites();
         MapFile* const one[] = {file.get()};
         EXPECT_FALSE(files.flush(one).front());

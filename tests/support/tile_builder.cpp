@@ -91,8 +91,20 @@ Bytes TileBuilder::kind(const std::string& name)
         {"none", combined({0x00, 0x00, 0x00}).build()}, {"txt", Bytes(700, 'x')}, {"empty", Bytes{}},
         {"notre", ordinary(0).entries({{"RGN", 10}, {"LBL", 12}}).build()},
         {"nohead", ordinary(0).treHeaderAt(-1).size(8192).build()}, {"overflow", ordinary(0).exponents(16, 15).build()},
+        {"p", ordinary(0).priority(25).build()}, {"p31", ordinary(0).priority(31).build()},
+        {"wide", ordinary(0).priority(0x0119).build()}, {"tre", treFile(0)}, {"tret", treFile(2)},
+        {"tre31", treFile(0, 31)}, {"cut", [] { Bytes b = treFile(0); b.resize(0x30); return b; }()},
     };
     return kinds.at(name);
+}
+
+Bytes TileBuilder::treFile(std::uint8_t flags, std::uint32_t priority)
+{
+    Bytes bytes(0xBC, 0);
+    put(bytes, 0, bytes.size(), 2, "GARMIN TRE");
+    bytes[0x3F] = flags;
+    put(bytes, 0x40, priority, 3);
+    return bytes;
 }
 
 TileBuilder& TileBuilder::treHeaderAt(std::int64_t offset)
@@ -118,9 +130,10 @@ Image TileBuilder::image() const
         image.pieces[at] = entryBytes(entry);
     }
     for (const auto& [at, flags] : headers_) {
-        Bytes& header = image.pieces[at] = Bytes(kHeaderSpan, 0);
-        put(header, 0, 0x74, 2, "GARMIN TRE");  // header length, then the signature
+        Bytes& header = image.pieces[at] = Bytes(priority_ ? kHeaderSpan + 3 : kHeaderSpan, 0);
+        put(header, 0, priority_ ? 0xBC : 0x3F, 2, "GARMIN TRE");  // header length, then the signature
         header[0x3F] = flags;
+        put(header, 0x40, priority_.value_or(0), priority_ ? 3 : 0);
     }
     image.size = size_.value_or(image.pieces.rbegin()->first + image.pieces.rbegin()->second.size());
     // Pieces end at the end of the file, as the bytes of a shorter file would.

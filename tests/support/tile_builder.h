@@ -44,7 +44,10 @@ public:
     // A file by a short name, for tables of folders: o and t (an ordinary
     // tile, opaque or transparent), m and M (masked, 0x80 and 0x82), mixed
     // (three maps, the middle one transparent), all and none (all three
-    // transparent or opaque), notre, nohead, overflow (broken maps), txt, empty.
+    // transparent or opaque), notre, nohead, overflow (broken maps), txt, empty;
+    // p, p31 and wide (o with draw priority 25, 31 and 0x0119); tre, tret and
+    // tre31 (TRE files of their own: opaque, transparent, priority 31) and cut
+    // (one cut short inside its header).
     static Bytes kind(const std::string& name);
 
     TileBuilder& masked() { masked_ = true; return *this; }  // every byte exclusive-or'd with 0x5B
@@ -58,6 +61,10 @@ public:
     TileBuilder& header(std::uint64_t at, std::uint8_t flags) { headers_.emplace_back(at, flags); return *this; }
     TileBuilder& size(std::uint64_t bytes) { size_ = bytes; return *this; }  // default: just past the last piece
     TileBuilder& signature(const std::string& four) { signature_ = four; return *this; }  // default "DSKI"
+    // A long header with this draw priority for every map; default: a header too short for one.
+    TileBuilder& priority(std::uint32_t value) { priority_ = value; return *this; }
+    // A TRE file of its own: a long header with these flags and draw priority.
+    static Bytes treFile(std::uint8_t flags, std::uint32_t priority = 25);
 
     Image image() const;
     // The whole file, masked gaps included; for files of a few megabytes at most.
@@ -73,6 +80,7 @@ private:
     std::vector<std::pair<std::uint64_t, std::uint8_t>> headers_;  // offset, flag byte
     std::optional<std::uint64_t> size_;
     std::string signature_ = "DSKI";
+    std::optional<std::uint32_t> priority_;
 };
 
 // Writes files, "NAME=KIND NAME=KIND,ro ..." (TileBuilder::kind; ",ro" takes

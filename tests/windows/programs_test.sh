@@ -34,12 +34,17 @@ imgflag)
     cp "$samples/opaque.img" "$folder/Kachel 1.img"
     tile=$(winpath "$folder")'\Kachel 1.img'
     out=$("$wine" "$build/cli/imgflag.exe" transparent "$(winpath "$folder")" | tr -d '\r')
-    [ "$out" = "transparent	$tile	changed" ] || fail "imgflag transparent said: $out"
+    [ "$out" = "transparent	$tile	changed	priority 25" ] || fail "imgflag transparent said: $out"
     switched_once "$samples/opaque.img" "$folder/Kachel 1.img"
     cp "$samples/transparent.img" "$folder/Kachel 2.IMG"
     out=$("$wine" "$build/cli/imgflag.exe" status "$(winpath "$folder")"'\*.img' | tr -d '\r')
-    [ "$out" = "transparent	$tile
-transparent	${tile% 1.img} 2.IMG" ] || fail "imgflag status with a wildcard said: $out"
+    [ "$out" = "transparent	$tile	priority 25
+transparent	${tile% 1.img} 2.IMG	priority 25" ] || fail "imgflag status with a wildcard said: $out"
+    out=$("$wine" "$build/cli/imgflag.exe" priority --set 31 "$tile" | tr -d '\r')
+    [ "$out" = "transparent	$tile	changed	priority 31" ] || fail "imgflag priority said: $out"
+    cp -r "$samples/bundle/opaque/Contours.gmap" "$folder/"
+    out=$("$wine" "$build/cli/imgflag.exe" transparent "$(winpath "$folder")" | tr -d '\r' | head -1)
+    [ "$out" = "transparent	$(winpath "$folder")\Contours.gmap	changed	priority 25" ] || fail "imgflag on a bundle said: $out"
     ;;
 window)
     folder="$work/Karten"

@@ -185,6 +185,12 @@ const Story kStories[] = {
      "A.IMG  <T>|R.IMG Kein Zugriff möglich", "Pfad {DIR} hat 2 Dateien", "A.IMG=t"},
     {"AFailedFlushNamesItsFileBeforeTheEnd", "A.IMG=o B.IMG=o", "choose A.IMG; failflush B.IMG; mark all; transparent",
      "flushed B.IMG|finished", "A.IMG  <T>|B.IMG  <T>", "Pfad {DIR} hat 2 Dateien", "A.IMG=t B.IMG=t"},
+    {"ABundleIsListedMarkedAndSwitchedBesideATile", "A.IMG=o K.gmap/I.xml=txt K.gmap/P/1/1.TRE=tre K.gmap/P/2/2.tre=tret",
+     "choose A.IMG; mark all; transparent", "finished", "A.IMG  <T>|K.GMAP  <T>", "Pfad {DIR} hat 2 Dateien",
+     "A.IMG=t K.gmap/P/1/1.TRE=tret"},
+    {"BundlesWithoutTreOrAccessAndACutTre", "A.TRE=cut E.gmap/I.xml=txt K.gmap/P/1/1.TRE=tre,ro K.gmap/P/2/2.TRE=tre,ro",
+     "open K.gmap", "trebad|notre|question K.gmap/P/1/1.TRE", "A.TRE  <?>|E.GMAP  <?>|K.GMAP Kein Zugriff möglich",
+     "Pfad {DIR} hat 3 Dateien", ""},
 #ifndef _WIN32  // things that are no regular files, and names Windows does not allow
     {"LinksPipesAndFoldersInTheFolder", "A.IMG=o L.IMG=o SUB/IN.IMG=o",
      "fifo FIFO.IMG; link LINK.IMG A.IMG; link DANGLING.IMG NOWHERE.IMG; link LOOP.IMG LOOP.IMG; link DIRLINK.IMG SUB; "
