@@ -34,7 +34,8 @@ struct WorkState {
 
     std::string DirReal;                   // the listed folder as it is on disk, ending with a separator
     std::vector<std::string> ListedFiles;  // the real name behind each list entry
-    std::string DialogFileName;            // the file chosen last in the open-file dialog or given at start
+    std::string DialogFileName;            // the file chosen last in the open-file dialog
+    std::string ChosenFolder;              // a path's folder given at start or dropped since the last choice in the dialog
     std::string DialogStart;               // where the dialog opens: that file, or a folder given since
 };
 
