@@ -19,6 +19,8 @@ constexpr int kButtonWidth = 88;
 constexpr int kButtonHeight = 26;
 constexpr int kButtonGap = 6;
 constexpr int kTitleSquares = 6;  // title-bar squares beside the title: its icon, three buttons and room either side
+// Under Wine the window manager draws the title, often in a font up to a quarter wider than the caption font.
+constexpr int kTitleWiderBy = 4;  // a quarter
 constexpr int kBoxTextId = 0xFFFF;
 constexpr DWORD kBoxStyle = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_SETFOREGROUND;
 
@@ -70,7 +72,8 @@ void layOutBox(HWND box, BoxState& state)
     const int dpi = ::GetDeviceCaps(dc, LOGPIXELSY);
     const auto px = [dpi](int pixels) { return ::MulDiv(pixels, dpi, kBaseDpi); };
     const HGDIOBJ previous = ::SelectObject(dc, captionFont.get());
-    const int titleWidth = textSize(dc, title).cx + kTitleSquares * ::GetSystemMetrics(SM_CYCAPTION);
+    const int titleText = static_cast<int>(textSize(dc, title).cx);
+    const int titleWidth = titleText + titleText / kTitleWiderBy + kTitleSquares * ::GetSystemMetrics(SM_CYCAPTION);
     ::SelectObject(dc, state.font.get());
     SIZE textExtent = textSize(dc, text);
     const int lineHeight = static_cast<int>(textSize(dc, L" ").cy);
