@@ -6,8 +6,8 @@
 #include <QFileDialog>
 #include <QFontMetricsF>
 #include <QLibraryInfo>
-#include <QScreen>
 #include <QMessageBox>
+#include <QScreen>
 #include <QStyle>
 #include <QTranslator>
 #include <algorithm>
