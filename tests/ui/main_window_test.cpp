@@ -349,6 +349,10 @@ TEST(MainWindow, EveryWayToPointAtAFolderListsItAndTheWidgetsChangeTheMarkedMaps
         EXPECT_EQ(h.entries(), (Entries{"A.IMG  <T>", "B.IMG  <T>", "C.IMG  <T>"}));
         EXPECT_EQ(testing::readFile(f.dir.file("a.img")), TileBuilder::kind("t")) << "only the flag byte changed";
         EXPECT_EQ(testing::readFile(f.dir.file("notes.txt")), TileBuilder::kind("txt")) << "no map, untouched";
+        h.window.qtUi().setChooseFileHook([]() -> std::optional<std::string> { return std::nullopt; });
+        h.action("mn_Datei")->trigger();
+        EXPECT_EQ(h.entries(), (Entries{"A.IMG  <T>", "B.IMG  <T>", "C.IMG  <T>"})) << "Cancel lists the folder again";
+        EXPECT_EQ(h.messages.back().prompt, "Datei " + f.shown() + "NOTES.TXT ist keine IMG  ");
     }
     QDir::setCurrent(home);
 }
