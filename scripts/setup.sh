@@ -3,7 +3,7 @@
 # As root it runs apt itself; otherwise it prints the one apt command needed.
 set -euo pipefail
 
-packages=(cmake ninja-build g++ pkg-config qt6-base-dev libgtest-dev libgmock-dev libcli11-dev
+packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-translations-l10n libgtest-dev libgmock-dev libcli11-dev
           nlohmann-json3-dev libbenchmark-dev fonts-liberation clang libclang-rt-14-dev xvfb xauth)
 # The Debian package and the desktop checks: man pages, lintian, the package
 # tools, and the MIME database with the helpers xdg-mime asks.

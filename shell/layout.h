@@ -3,8 +3,11 @@
 // they start. No toolkit code.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <span>
+#include <string_view>
+#include <vector>
 
 namespace ks::shell {
 
@@ -130,6 +133,34 @@ constexpr int pixels(int twips, int dpi = kTwipsPerInch / kTwipsPerPixelAt96Dpi)
 {
     const long long scaled = static_cast<long long>(twips) * dpi;
     return static_cast<int>((scaled + (scaled >= 0 ? kTwipsPerInch / 2 : -kTwipsPerInch / 2)) / kTwipsPerInch);
+}
+
+// The lines of a label's text, broken only at spaces (so that "EIN/AUS"
+// stays whole): as many words on each line as fits(line) allows, the spaces
+// at a break dropped. A word wider than the label gets a line of its own.
+template <typename Fits>
+std::vector<std::string_view> breakAtSpaces(std::string_view text, const Fits& fits)
+{
+    std::vector<std::string_view> lines;
+    std::size_t start = 0;  // of the line being filled
+    while (start < text.size()) {
+        std::size_t end = text.find(' ', text.find_first_not_of(' ', start));  // after its first word
+        end = end == std::string_view::npos ? text.size() : end;
+        while (end < text.size()) {
+            const std::size_t word = text.find_first_not_of(' ', end);
+            if (word == std::string_view::npos) {
+                break;
+            }
+            const std::size_t next = std::min(text.find(' ', word), text.size());
+            if (!fits(text.substr(start, next - start))) {
+                break;
+            }
+            end = next;
+        }
+        lines.push_back(text.substr(start, end - start));
+        start = std::min(text.find_first_not_of(' ', end), text.size());
+    }
+    return lines;
 }
 
 }  // namespace ks::shell

@@ -16,6 +16,7 @@
 #include <utility>
 
 #include "shell/arguments.h"
+#include "shell/info_text.h"
 #include "shell/layout.h"
 #include "widgets.h"
 
@@ -56,6 +57,16 @@ QFont fontFor(const shell::Font& wanted)
 QColor colour(std::int32_t rgb)
 {
     return QColor((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF);
+}
+
+// The list's tooltip: one line for each suffix, shown as written.
+QString suffixTip()
+{
+    QStringList lines;
+    for (const std::string_view line : shell::kSuffixTipLines) {
+        lines << QString::fromUtf8(line.data(), static_cast<qsizetype>(line.size())).toHtmlEscaped();
+    }
+    return QStringLiteral("<p style='white-space:pre'>") + lines.join(QStringLiteral("<br>")) + QStringLiteral("</p>");
 }
 
 // The first local file or folder among the dragged URLs, or "".
@@ -104,12 +115,12 @@ void MainWindow::buildControls()
         switch (c.kind) {
         case shell::Kind::List: {
             lst_ = new EntryList(area);
+            lst_->setToolTip(suffixTip());
             widget = lst_;
             break;
         }
         case shell::Kind::Label: {
-            auto* label = new QLabel(text, area);
-            label->setWordWrap(true);
+            auto* label = new WrapLabel(text, area);
             label->setAlignment((c.centred ? Qt::AlignHCenter : Qt::AlignLeft) | Qt::AlignTop);
             if (c.background != shell::kDefaultColour || c.foreground != shell::kDefaultColour) {
                 QPalette palette = label->palette();

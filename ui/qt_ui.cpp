@@ -5,13 +5,62 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFontMetricsF>
+#include <QLibraryInfo>
 #include <QMessageBox>
+#include <QScreen>
+#include <QStyle>
+#include <QTranslator>
 #include <algorithm>
 #include <cmath>
 
 namespace ks::ui {
 
 using platform::Answer;
+
+namespace {
+
+// A message box at least as wide as its whole title, as a window manager draws
+// it: in a bold title font, beside the window icon and three buttons.
+class TitledMessageBox final : public QMessageBox {
+public:
+    using QMessageBox::QMessageBox;
+
+    // The width its title bar needs.
+    int titleWidth() const
+    {
+        QFont font = QApplication::font("QMdiSubWindowTitleBar");
+        font.setBold(true);
+        const QString shown = windowTitle().isEmpty() ? QGuiApplication::applicationDisplayName() : windowTitle();
+        constexpr int kIconAndButtons = 4;  // title-bar squares beside the text
+        constexpr int kMargins = 2;         // a square's width of room on either side
+        const int square = style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, this);
+        const int width = QFontMetrics(font).horizontalAdvance(shown) + (kIconAndButtons + kMargins) * square;
+        return std::min(width, screen()->availableGeometry().width());
+    }
+
+protected:
+    void showEvent(QShowEvent* event) override
+    {
+        QMessageBox::showEvent(event);  // sizes the box for its text, and no wider
+        auto* label = findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
+        const int missing = titleWidth() - width();
+        if (label != nullptr && missing > 0) {
+            // The box takes its width from its layout's whenever that changes: the text grows too.
+            label->setMinimumWidth(label->width() + missing);
+            setFixedWidth(width() + missing);
+        }
+    }
+};
+
+}  // namespace
+
+bool installGermanQtTexts()
+{
+    static QTranslator translator;
+    return translator.load(QLocale(QLocale::German), QStringLiteral("qtbase"), QStringLiteral("_"),
+                           QLibraryInfo::path(QLibraryInfo::TranslationsPath)) &&
+           QCoreApplication::installTranslator(&translator);
+}
 
 QtUi::QtUi(QWidget* window, EntryList* list, QLabel* waitLabel)
     : window_(window), list_(list), waitLabel_(waitLabel)
@@ -23,7 +72,7 @@ Answer QtUi::messageBox(const platform::Message& message)
     if (messageHook_) {
         return messageHook_(message);
     }
-    QMessageBox box(window_);
+    TitledMessageBox box(window_);
     box.setWindowModality(Qt::WindowModal);
     box.setWindowTitle(QString::fromStdString(message.title));
     box.setTextFormat(Qt::PlainText);

@@ -11,6 +11,10 @@
 
 namespace ks::ui {
 
+// Makes Qt's own texts (the file dialog, the standard buttons) German, like
+// the window's; false when Qt's German translations are not installed.
+bool installGermanQtTexts();
+
 class QtUi final : public platform::Ui {
 public:
     // window: parent of the boxes and owner of the caption; list and wait label of that window.

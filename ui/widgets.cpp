@@ -4,8 +4,11 @@
 #include <QKeyEvent>
 #include <QPainter>
 #include <QStyleOptionButton>
+#include <QStyledItemDelegate>
 #include <QStylePainter>
 #include <vector>
+
+#include "shell/layout.h"
 
 namespace ks::ui {
 
@@ -40,6 +43,36 @@ void WrapButton::keyPressEvent(QKeyEvent* event)
     }
     if (!event->isAutoRepeat()) {  // holding the key down does not repeat a batch pass
         click();
+    }
+}
+
+WrapLabel::WrapLabel(const QString& text, QWidget* parent) : QLabel(text, parent) {}
+
+QStringList WrapLabel::lines() const
+{
+    const QByteArray utf8 = text().toUtf8();
+    const QFontMetricsF metrics(font());
+    const qreal width = contentsRect().width();
+    QStringList result;
+    const auto fits = [&](std::string_view line) {
+        return metrics.horizontalAdvance(QString::fromUtf8(line.data(), static_cast<qsizetype>(line.size()))) <= width;
+    };
+    for (const std::string_view line : shell::breakAtSpaces(std::string_view(utf8.constData(), utf8.size()), fits)) {
+        result << QString::fromUtf8(line.data(), static_cast<qsizetype>(line.size()));
+    }
+    return result;
+}
+
+void WrapLabel::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    painter.setPen(palette().color(QPalette::WindowText));
+    const QRect area = contentsRect();
+    const int step = fontMetrics().lineSpacing();
+    int top = area.top();
+    for (const QString& line : lines()) {
+        painter.drawText(QRect(area.left(), top, area.width(), step), int(alignment() & Qt::AlignHorizontal_Mask), line);
+        top += step;
     }
 }
 
@@ -106,9 +139,33 @@ private:
     std::vector<std::string> texts_;
 };
 
+// Draws an entry without the style's fill for the current or hovered entry:
+// only a mark fills an entry, and the current one, while the list has the
+// focus, gets a dotted frame.
+class FrameOnlyDelegate final : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    {
+        QStyleOptionViewItem plain(option);
+        plain.state &= ~(QStyle::State_HasFocus | QStyle::State_MouseOver);
+        QStyledItemDelegate::paint(painter, plain, index);
+        if (option.state & QStyle::State_HasFocus) {
+            const bool marked = option.state & QStyle::State_Selected;
+            painter->save();
+            painter->setPen(QPen(option.palette.color(marked ? QPalette::HighlightedText : QPalette::Text), 1,
+                                 Qt::DotLine));
+            painter->drawRect(option.rect.adjusted(0, 0, -1, -1));
+            painter->restore();
+        }
+    }
+};
+
 EntryList::EntryList(QWidget* parent) : QListView(parent), model_(new Model(this))
 {
     setModel(model_);
+    setItemDelegate(new FrameOnlyDelegate(this));
     setSelectionMode(QAbstractItemView::MultiSelection);
     setUniformItemSizes(true);
 }

@@ -1,8 +1,10 @@
 // Small widgets the window needs that Qt lacks: a push button whose text
-// wraps inside it and that Enter clicks, a line shape between two points, and
-// a lean multi-selection list of text entries.
+// wraps inside it and that Enter clicks, a label that breaks lines only at
+// spaces, a line shape between two points, and a lean multi-selection list of
+// text entries whose current entry shows only a frame.
 #pragma once
 
+#include <QLabel>
 #include <QListView>
 #include <QPoint>
 #include <QPushButton>
@@ -24,6 +26,19 @@ public:
 protected:
     void paintEvent(QPaintEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+};
+
+// A label whose text breaks into lines only at spaces, so that "EIN/AUS" stays whole.
+class WrapLabel : public QLabel {
+    Q_OBJECT
+public:
+    WrapLabel(const QString& text, QWidget* parent);
+
+    // The lines it shows, for its width and font.
+    QStringList lines() const;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
 };
 
 // A line of the given width from `from` to `to`, in the parent's coordinates;

@@ -1,5 +1,7 @@
 #include "autopilot.h"
 
+#include <commctrl.h>
+
 #include <cwchar>
 
 #include "main_window.h"
@@ -14,6 +16,7 @@ constexpr UINT kPollMilliseconds = 200;  // how often the hook looks for the box
 constexpr int kBoxTextId = 0xFFFF;       // the static control that holds a message box's text
 constexpr wchar_t kDialogClass[] = L"#32770";
 constexpr int kClassChars = 16;
+constexpr std::size_t kTipChars = 1024;  // room for the tooltip's text
 
 Autopilot* gActive = nullptr;  // the one hook of the program, for its timer
 
@@ -32,6 +35,46 @@ std::string oneLine(const std::wstring& text)
         line.replace(at, 2, "\\n");
     }
     return line;
+}
+
+// Width of text in the font of control, or of the caption font with control null.
+LONG extent(HWND control, const std::wstring& text)
+{
+    const HDC dc = ::GetDC(control);
+    NONCLIENTMETRICSW metrics{};
+    metrics.cbSize = sizeof metrics;
+    ::SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
+    const GdiObject caption(control == nullptr ? ::CreateFontIndirectW(&metrics.lfCaptionFont) : nullptr);
+    const HGDIOBJ previous = ::SelectObject(
+        dc, control == nullptr ? caption.get() : reinterpret_cast<HGDIOBJ>(::SendMessageW(control, WM_GETFONT, 0, 0)));
+    SIZE size{};
+    ::GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
+    ::SelectObject(dc, previous);
+    ::ReleaseDC(control, dc);
+    return size.cx;
+}
+
+// "fits" when the box shows each line of its text unbroken and is wider than
+// its title, else the widths that do not fit.
+std::string fit(HWND box)
+{
+    const HWND text = ::GetDlgItem(box, kBoxTextId);
+    const std::wstring prompt = textOf(text);
+    LONG widest = 0;
+    for (std::size_t start = 0; start <= prompt.size();) {
+        const std::size_t end = std::min(prompt.find(L"\r\n", start), prompt.size());
+        widest = std::max(widest, extent(text, prompt.substr(start, end - start)));
+        start = end + 2;
+    }
+    RECT room{}, outer{};
+    ::GetClientRect(text, &room);
+    ::GetWindowRect(box, &outer);
+    const LONG title = extent(nullptr, textOf(box));
+    if (widest <= room.right && title < outer.right - outer.left) {
+        return "fits";
+    }
+    return "line " + std::to_string(widest) + " in " + std::to_string(room.right) + ", title " + std::to_string(title) +
+           " in " + std::to_string(outer.right - outer.left);
 }
 
 BOOL CALLBACK findBox(HWND window, LPARAM found)
@@ -87,12 +130,34 @@ void CALLBACK Autopilot::onTimer(HWND, UINT, UINT_PTR, DWORD)
     }
     ::KillTimer(nullptr, gActive->timer_);
     gActive->timer_ = 0;
-    gActive->note("BOX " + oneLine(textOf(box)) + " | " + oneLine(textOf(::GetDlgItem(box, kBoxTextId))));
+    gActive->note("BOX " + oneLine(textOf(box)) + " | " + oneLine(textOf(::GetDlgItem(box, kBoxTextId))) + " | " +
+                  fit(box));
     ::PostMessageW(box, WM_COMMAND, IDOK, 0);
 }
 
 void Autopilot::drive(MainWindow& window)
 {
+    for (const auto& [name, index] : {std::pair{"Label2", -1}, {"cmd_Trnsp", 1}}) {
+        const HWND control = window.control(name, index);
+        const HDC dc = ::GetDC(control);
+        const HGDIOBJ previous = ::SelectObject(dc, reinterpret_cast<HGDIOBJ>(::SendMessageW(control, WM_GETFONT, 0, 0)));
+        TEXTMETRICW metrics{};
+        ::GetTextMetricsW(dc, &metrics);
+        ::SelectObject(dc, previous);
+        ::ReleaseDC(control, dc);
+        note("FONT " + std::string(name) + " weight " + std::to_string(metrics.tmWeight) + ", " +
+             std::to_string(metrics.tmHeight - metrics.tmInternalLeading) + " px");
+    }
+    std::wstring tip(kTipChars, L'\0');
+    TTTOOLINFOW tool{};
+    tool.cbSize = sizeof tool;
+    tool.lpszText = tip.data();
+    if (::SendMessageW(window.tooltip(), TTM_ENUMTOOLSW, 0, reinterpret_cast<LPARAM>(&tool)) &&
+        tool.uId == reinterpret_cast<UINT_PTR>(window.control("lst"))) {
+        tool.lpszText = tip.data();
+        ::SendMessageW(window.tooltip(), TTM_GETTEXTW, tip.size(), reinterpret_cast<LPARAM>(&tool));
+    }
+    note("TIP " + oneLine(tip.c_str()));
     noteWindow(window);
     ::SendMessageW(window.control("cmd_Mark"), BM_CLICK, 0, 0);
     std::size_t marked = 0;

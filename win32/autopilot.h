@@ -1,9 +1,11 @@
 // The smoke test's hook. With the environment variable KARTENSCHALTER_AUTOPILOT
 // naming a file, the program answers each of its own message boxes with OK
 // once the box is on screen, noting its title and text as read back from the
-// box; after the info box and the listing of the start folder it notes the
-// caption and the entries, presses "Alle markieren" and "Transparent
-// schalten", notes them again and ends through "&Ende (exit)".
+// box and whether the box shows each line unbroken and its whole title; after
+// the info box and the listing of the start folder it notes the weight and
+// size of the font that three controls got, the list's tooltip, the caption
+// and the entries, presses "Alle markieren" and "Transparent schalten", notes
+// them again and ends through "&Ende (exit)".
 #pragma once
 
 #include <windows.h>

@@ -11,12 +11,12 @@
 namespace {
 
 constexpr int kExitUsage = 2;  // the command line was wrong
-constexpr wchar_t kProgramTitle[] = L"Kartenschalter";
+constexpr char kProgramTitle[] = "Kartenschalter";
 
 // A GUI program has no console: its help and its complaints come as message boxes.
-int tell(const std::string& text, UINT icon, int exitCode)
+int tell(const std::string& text, ks::platform::Icon icon, int exitCode)
 {
-    ::MessageBoxW(nullptr, ks::win32::shown(text).c_str(), kProgramTitle, MB_OK | icon);
+    ks::win32::showMessageBox(nullptr, {text, kProgramTitle, icon, ks::platform::Buttons::Ok});
     return exitCode;
 }
 
@@ -28,11 +28,12 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, PWSTR /*commandL
     try {
         const std::vector<std::string> args = ks::platform::utf8Arguments(0, nullptr);
         const Arguments parsed = ks::shell::parseArguments(std::span(args).subspan(args.empty() ? 0 : 1));
+        using ks::platform::Icon;
         switch (parsed.action) {
-        case Arguments::Action::Help: return tell(ks::shell::helpText(), MB_ICONINFORMATION, 0);
-        case Arguments::Action::Version: return tell("kartenschalter " KS_VERSION, MB_ICONINFORMATION, 0);
+        case Arguments::Action::Help: return tell(ks::shell::helpText(), Icon::None, 0);
+        case Arguments::Action::Version: return tell("kartenschalter " KS_VERSION, Icon::None, 0);
         case Arguments::Action::Usage:
-            return tell("kartenschalter: " + parsed.problem + "\n\n" + ks::shell::helpText(), MB_ICONSTOP, kExitUsage);
+            return tell("kartenschalter: " + parsed.problem + "\n\n" + ks::shell::helpText(), Icon::Critical, kExitUsage);
         case Arguments::Action::Run: break;
         }
 
@@ -59,6 +60,6 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, PWSTR /*commandL
         }
         return static_cast<int>(message.wParam);
     } catch (const std::exception& e) {
-        return tell(std::string("kartenschalter: ") + e.what(), MB_ICONSTOP, 1);
+        return tell(std::string("kartenschalter: ") + e.what(), ks::platform::Icon::Critical, 1);
     }
 }

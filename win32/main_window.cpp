@@ -1,5 +1,6 @@
 #include "main_window.h"
 
+#include <commctrl.h>
 #include <shellapi.h>
 
 #include <algorithm>
@@ -8,6 +9,7 @@
 #include <stdexcept>
 
 #include "resources.h"
+#include "shell/info_text.h"
 
 namespace ks::win32 {
 
@@ -21,6 +23,7 @@ constexpr int kPointsPerInch = 72;
 constexpr int kBaseDpi = 96;
 constexpr DWORD kWindowStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;  // fixed size
 constexpr DWORD kWindowExStyle = WS_EX_CONTROLPARENT | WS_EX_ACCEPTFILES;
+constexpr WORD kTipShowMilliseconds = 30000;  // long enough to read the list's tooltip
 
 // Functions of newer Windows versions, looked up so that older ones still start the program.
 template <typename Function>
@@ -65,7 +68,7 @@ GdiObject fontFor(const shell::Font& font, int dpi)
     return GdiObject(::CreateFontW(height, 0, 0, 0, font.bold ? FW_BOLD : FW_NORMAL, FALSE, font.underline, FALSE,
                                    DEFAULT_CHARSET, OUT_TT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY,
                                    fixed ? FIXED_PITCH | FF_MODERN : VARIABLE_PITCH | FF_SWISS,
-                                   fixed ? L"Courier New" : L"Microsoft Sans Serif"));
+                                   fixed ? L"Courier New" : L"Arial"));  // Wine: Liberation Sans, Bold included
 }
 
 // The wait label's entry in the layout.
@@ -94,11 +97,21 @@ Kind kindOf(const shell::Control& c)
         return {L"LISTBOX",
                 WS_VSCROLL | LBS_MULTIPLESEL | LBS_NOINTEGRALHEIGHT | LBS_NOTIFY | LBS_HASSTRINGS,
                 WS_EX_CLIENTEDGE};
-    case shell::Kind::Label: return {L"STATIC", static_cast<DWORD>(SS_NOPREFIX | (c.centred ? SS_CENTER : SS_LEFT)), 0};
+    case shell::Kind::Label: return {L"STATIC", SS_OWNERDRAW, 0};  // drawn by drawLabel
     case shell::Kind::Button: return {L"BUTTON", BS_PUSHBUTTON | BS_MULTILINE | BS_CENTER | BS_VCENTER, 0};
     case shell::Kind::Line: break;
     }
     return {nullptr, 0, 0};
+}
+
+// The list's tooltip: one line for each suffix.
+std::wstring suffixTip()
+{
+    std::string text;
+    for (const std::string_view line : shell::kSuffixTipLines) {
+        text.append(text.empty() ? "" : "\r\n").append(line);
+    }
+    return shown(text);
 }
 
 }  // namespace
@@ -186,12 +199,32 @@ void MainWindow::buildControls(HINSTANCE instance)
                                          instance, nullptr);
         if (c.kind == shell::Kind::List) {
             lst_ = controls_[i];
+            addTooltip(instance);
         }
         if (&c == &waitSpec()) {
             lbl_Warten_ = controls_[i];
             waitBrush_.reset(::CreateSolidBrush(colourOf(c.background)));
         }
     }
+}
+
+void MainWindow::addTooltip(HINSTANCE instance)
+{
+    const INITCOMMONCONTROLSEX classes{sizeof(INITCOMMONCONTROLSEX), ICC_WIN95_CLASSES};
+    ::InitCommonControlsEx(&classes);
+    tip_ = ::CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX,
+                             CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, window_, nullptr, instance,
+                             nullptr);  // owned by the window, which destroys it
+    std::wstring text = suffixTip();
+    TTTOOLINFOW tool{};
+    tool.cbSize = sizeof tool;
+    tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+    tool.hwnd = window_;
+    tool.uId = reinterpret_cast<UINT_PTR>(lst_);
+    tool.lpszText = text.data();
+    ::SendMessageW(tip_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+    ::SendMessageW(tip_, TTM_SETMAXTIPWIDTH, 0, ::GetSystemMetrics(SM_CXSCREEN));  // lines break at CR LF only
+    ::SendMessageW(tip_, TTM_SETDELAYTIME, TTDT_AUTOPOP, MAKELPARAM(kTipShowMilliseconds, 0));
 }
 
 void MainWindow::buildMenu()
@@ -248,6 +281,39 @@ void MainWindow::paintLines(HDC dc) const
     }
 }
 
+void MainWindow::drawLabel(const DRAWITEMSTRUCT& item) const
+{
+    const std::size_t index = item.CtlID - kFirstControlId;
+    if (index >= std::size(shell::kControls) || shell::kControls[index].kind != shell::Kind::Label) {
+        return;
+    }
+    const shell::Control& c = shell::kControls[index];
+    const HDC dc = item.hDC;
+    ::FillRect(dc, &item.rcItem, item.hwndItem == lbl_Warten_ ? static_cast<HBRUSH>(waitBrush_.get())
+                                                              : ::GetSysColorBrush(COLOR_BTNFACE));
+    ::SetTextColor(dc, c.foreground != shell::kDefaultColour ? colourOf(c.foreground) : ::GetSysColor(COLOR_WINDOWTEXT));
+    ::SetBkMode(dc, TRANSPARENT);
+    const HGDIOBJ previous = ::SelectObject(dc, fonts_[index].get());
+    const auto extent = [dc](std::string_view text) {
+        const std::wstring wide = shown(std::string(text));
+        SIZE size{};
+        ::GetTextExtentPoint32W(dc, wide.c_str(), static_cast<int>(wide.size()), &size);
+        return size.cx;
+    };
+    const LONG width = item.rcItem.right - item.rcItem.left;
+    TEXTMETRICW metrics{};
+    ::GetTextMetricsW(dc, &metrics);
+    RECT line = item.rcItem;
+    for (const std::string_view text : shell::breakAtSpaces(c.text, [&](std::string_view l) { return extent(l) <= width; })) {
+        line.bottom = line.top + metrics.tmHeight;
+        const std::wstring wide = shown(std::string(text));
+        ::DrawTextW(dc, wide.c_str(), static_cast<int>(wide.size()), &line,
+                    DT_SINGLELINE | DT_NOPREFIX | (c.centred ? DT_CENTER : DT_LEFT));
+        line.top = line.bottom;
+    }
+    ::SelectObject(dc, previous);
+}
+
 LRESULT CALLBACK MainWindow::windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     if (message == WM_NCCREATE) {
@@ -273,14 +339,7 @@ LRESULT MainWindow::onMessage(UINT message, WPARAM wParam, LPARAM lParam)
         return 0;
     }
     case kFirstPaintMessage: onFirstPaint(); return 0;
-    case WM_CTLCOLORSTATIC:
-        if (reinterpret_cast<HWND>(lParam) == lbl_Warten_) {
-            const auto dc = reinterpret_cast<HDC>(wParam);
-            ::SetTextColor(dc, colourOf(waitSpec().foreground));
-            ::SetBkColor(dc, colourOf(waitSpec().background));
-            return reinterpret_cast<LRESULT>(waitBrush_.get());
-        }
-        break;
+    case WM_DRAWITEM: drawLabel(*reinterpret_cast<const DRAWITEMSTRUCT*>(lParam)); return TRUE;
     case WM_DROPFILES: {
         const auto drop = reinterpret_cast<HDROP>(wParam);
         std::wstring path(::DragQueryFileW(drop, 0, nullptr, 0) + 1, L'\0');

@@ -17,14 +17,6 @@
 
 namespace ks::win32 {
 
-struct GdiObjectTraits {
-    using Handle = HGDIOBJ;
-    static HGDIOBJ empty() { return nullptr; }
-    static void close(HGDIOBJ h) { ::DeleteObject(h); }
-};
-// A font, pen or brush; deleted when it goes.
-using GdiObject = platform::UniqueHandle<GdiObjectTraits>;
-
 class MainWindow {
 public:
     // Creates the window, still hidden, over files; startPath (a folder or a
@@ -38,6 +30,8 @@ public:
     ~MainWindow();
 
     HWND window() const { return window_; }
+    // The tooltip that explains the list's suffixes.
+    HWND tooltip() const { return tip_; }
     Win32Ui& ui() { return *ui_; }
     // The control of the layout with that name (and index, for the batch buttons), or null.
     HWND control(std::string_view name, int index = -1) const;
@@ -51,7 +45,10 @@ private:
     static LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT onMessage(UINT message, WPARAM wParam, LPARAM lParam);
     void buildControls(HINSTANCE instance);
+    void addTooltip(HINSTANCE instance);
     void buildMenu();
+    // Draws a label, its text broken into lines only at spaces.
+    void drawLabel(const DRAWITEMSTRUCT& item) const;
     // Sizes the window and places and fonts every control for dpi.
     void place(int dpi);
     void paintLines(HDC dc) const;
@@ -65,6 +62,7 @@ private:
     std::vector<HWND> controls_;  // one per shell::kControls entry; null for the lines
     HWND lst_ = nullptr;
     HWND lbl_Warten_ = nullptr;
+    HWND tip_ = nullptr;
     int dpi_ = 0;
     std::vector<GdiObject> fonts_;  // one per control, for the current dpi
     GdiObject waitBrush_;

@@ -8,11 +8,27 @@
 #include <functional>
 
 #include "platform/platform.h"
+#include "platform/windows_files.h"
 
 namespace ks::win32 {
 
+struct GdiObjectTraits {
+    using Handle = HGDIOBJ;
+    static HGDIOBJ empty() { return nullptr; }
+    static void close(HGDIOBJ h) { ::DeleteObject(h); }
+};
+// A font, pen or brush; deleted when it goes.
+using GdiObject = platform::UniqueHandle<GdiObjectTraits>;
+
 // UTF-16 for text to show; bytes that are not UTF-8 show as U+FFFD.
 std::wstring shown(const std::string& utf8);
+
+// Shows a modal message box over owner (may be null) and returns the answer.
+// Laid out like the Qt window's: the icon left of the text, the buttons
+// right-aligned below it, OK the default and Escape for Cancel; as wide as
+// its longest line and its whole title, up to the width of the screen. Its
+// text is the static control with the id 0xFFFF, as in the system's boxes.
+platform::Answer showMessageBox(HWND owner, const platform::Message& message);
 
 class Win32Ui final : public platform::Ui {
 public:

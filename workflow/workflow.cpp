@@ -83,6 +83,13 @@ void Workflow::mn_Datei_Click()
     platform::Ui& ui = platform_.ui;
     if (ws_.Relist != 1) {
         Cmdialg_IO(1, ws_.CurFile);
+        if (ws_.CurFile.empty() && !ws_.ChosenFolder.empty()) {
+            // Cancelled after a path given at start or dropped: that folder again.
+            ws_.DirReal = ws_.ChosenFolder;
+            ws_.DirPath = container::Shown(ui, ws_.DirReal);
+            listFolder();
+            return;
+        }
         const std::string shown = container::Shown(ui, ws_.CurFile);
         if (!shown.ends_with(kImgSuffix)) {
             ui.messageBox(Message{shown, "F e h l e r, keine IMG-Datei!! (not an IMG)", Icon::None, Buttons::Ok});
@@ -104,9 +111,10 @@ void Workflow::openPath(const std::string& path)
         ws_.DirReal = endsWithSeparator ? path : path + kSeparator;
         ws_.DirPath = container::Shown(platform_.ui, ws_.DirReal);
     } else {
-        ws_.DialogFileName = path;
         chooseFolderOf(path);
     }
+    ws_.DialogFileName.clear();
+    ws_.ChosenFolder = ws_.DirReal;
     listFolder();
 }
 

@@ -34,7 +34,9 @@ struct WorkState {
 
     std::string DirReal;                   // the listed folder as it is on disk, ending with a separator
     std::vector<std::string> ListedFiles;  // the real name behind each list entry
-    std::string DialogFileName;            // the file chosen last in the open-file dialog or given at start
+    std::string DialogFileName;            // the file chosen last in the open-file dialog
+    std::string ChosenFolder;              // folder of the last path given at start or dropped: Cancel lists it
+                                           // while no file has been chosen in the dialog since
     std::string DialogStart;               // where the dialog opens: that file, or a folder given since
 };
 
@@ -69,7 +71,8 @@ public:
     // Runs the command of a button or menu item; false for Exit, which is the window's own.
     bool run(shell::Command command);
     // Shows the open-file dialog; FileSpec receives the chosen path, or after
-    // Cancel the path chosen last (empty if none ever was).
+    // Cancel the path chosen last (empty if none was, or a path was given at
+    // start or dropped since).
     void Cmdialg_IO(int Wahl, std::string& FileSpec);
 
     const WorkState& state() const { return ws_; }

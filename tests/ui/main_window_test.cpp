@@ -116,10 +116,12 @@ TEST(MainWindow, EveryControlSitsInsideTheFixedClientAreaWithoutOverlapAndEveryT
         const QRect needed = QFontMetrics(w->font()).boundingRect(box, flags, text);
         EXPECT_TRUE(needed.width() <= box.width() && needed.height() <= box.height()) << text.toStdString();
     };
-    for (const QLabel* label : client->findChildren<QLabel*>()) {
-        const int wrap = label->wordWrap() ? Qt::TextWordWrap : 0;
-        fits(label, label->contentsRect(), int(label->alignment()) | wrap, label->text());
+    for (const WrapLabel* label : client->findChildren<WrapLabel*>()) {
+        const QStringList lines = label->lines();
+        fits(label, label->contentsRect(), int(label->alignment()), lines.join(QLatin1Char('\n')));
+        EXPECT_EQ(lines.join(QLatin1Char(' ')).simplified(), label->text().simplified()) << "broken at spaces only";
     }
+    EXPECT_TRUE(h.child<WrapLabel>("Label4")->lines().filter(QStringLiteral("EIN/AUS")).size() == 1);
     for (const WrapButton* button : client->findChildren<WrapButton*>()) {
         fits(button, button->textArea(), Qt::AlignCenter | Qt::TextWordWrap, button->text());
     }
@@ -189,7 +191,7 @@ TEST(MainWindow, TheInfoBoxOpensAtTheFirstPaintThenOnlyThroughInfoWithEveryLineU
 TEST(MainWindow, TheOpenFileDialogShowsItsFilterTextsExactlyWithTheImgOnePreselected)
 {
     Harness h;
-    QStringList filters;
+    QStringList filters, texts;
     int preselected = -1;
     withUser<QFileDialog>([&] { h.action("mn_Datei")->trigger(); }, [&](QFileDialog* dialog) {
         const auto* types = dialog->findChild<QComboBox*>(QStringLiteral("fileTypeCombo"));
@@ -197,13 +199,56 @@ TEST(MainWindow, TheOpenFileDialogShowsItsFilterTextsExactlyWithTheImgOnePresele
             filters << types->itemText(i);
         }
         preselected = types->currentIndex();
+        texts << dialog->windowTitle() << dialog->findChild<QLabel*>(QStringLiteral("fileTypeLabel"))->text();
+        const auto* buttons = dialog->findChild<QDialogButtonBox*>(QStringLiteral("buttonBox"));
+        texts << buttons->button(QDialogButtonBox::Open)->text() << buttons->button(QDialogButtonBox::Cancel)->text();
         dialog->reject();
     });
     EXPECT_EQ(filters, QStringList({QStringLiteral("Alle files  *.*"), QStringLiteral("IMGs   *.IMG")}));
     EXPECT_EQ(preselected, 1);
+    EXPECT_EQ(texts, QStringList({QStringLiteral("Öffnen"), QStringLiteral("Dateien des Typs:"), QStringLiteral("&Öffnen"),
+                                  QStringLiteral("Abbrechen")})) << "Qt's own texts in German";
     ASSERT_EQ(h.messages.size(), 1U) << "Cancel with nothing chosen before: no IMG";
     EXPECT_EQ(h.messages[0].title, "F e h l e r, keine IMG-Datei!! (not an IMG)");
     EXPECT_EQ(h.caption(), workflow::kRestartCaption);
+}
+
+TEST(MainWindow, EveryBoxShowsItsWholeTitleWithGermanButtonsAndTheListsTooltipExplainsEverySuffix)
+{
+    using platform::Buttons;
+    using platform::Icon;
+    Harness h;
+    h.show();
+    h.window.qtUi().setMessageHook({});
+    const platform::Message boxes[] = {{"Fehler : 75", "", Icon::Warning, Buttons::Ok},
+                                       {"", "F e h l e r, keine IMG-Datei!! (not an IMG)", Icon::None, Buttons::Ok},
+                                       {"Kein Zugriff auf A.IMG", "Fehler ! (R-Attribut ??)", Icon::Critical,
+                                        Buttons::OkCancel}};
+    QStringList buttons;
+    for (const platform::Message& m : boxes) {
+        withUser<QMessageBox>([&] { h.window.qtUi().messageBox(m); }, [&](QMessageBox* box) {
+            QFont font = QApplication::font("QMdiSubWindowTitleBar");
+            font.setBold(true);
+            const QString title = m.title.empty() ? QGuiApplication::applicationDisplayName() : box->windowTitle();
+            const int iconAndButtons = 4 * box->style()->pixelMetric(QStyle::PM_TitleBarHeight);
+            EXPECT_GE(box->width(), QFontMetrics(font).horizontalAdvance(title) + iconAndButtons) << m.title;
+            for (const QAbstractButton* button : box->buttons()) {
+                buttons << button->text();
+            }
+            box->button(QMessageBox::Ok)->click();
+        });
+    }
+    EXPECT_EQ(buttons.join(QLatin1Char(' ')), QStringLiteral("OK OK OK Abbrechen"));
+
+    QHelpEvent hover(QEvent::ToolTip, QPoint(20, 20), h.list()->viewport()->mapToGlobal(QPoint(20, 20)));
+    QApplication::sendEvent(h.list()->viewport(), &hover);
+    QTextDocument tip;
+    tip.setHtml(QToolTip::text());
+    QStringList lines;
+    for (const std::string_view line : shell::kSuffixTipLines) {
+        lines << QString::fromUtf8(line);
+    }
+    EXPECT_EQ(tip.toPlainText(), lines.join(QLatin1Char('\n')));
 }
 
 TEST(MainWindow, TabArrowsSpaceAClickAndEnterDoWhatTheySay)
@@ -220,6 +265,16 @@ TEST(MainWindow, TabArrowsSpaceAClickAndEnterDoWhatTheySay)
         h.window.qtUi().listAdd(text);
     }
     h.window.qtUi().listFocusFirst();
+    h.list()->setMarked(1, true);
+    const QImage look = h.list()->viewport()->grab().toImage();
+    const auto row = [&](int entry, bool middle) {  // a pixel row of the entry right of its text
+        const QRect r = h.list()->entryRect(entry);
+        return look.copy(r.center().x(), middle ? r.center().y() : r.top(), r.width() / 2 - 1, 1);
+    };
+    EXPECT_EQ(row(0, true), row(2, true)) << "the current entry is not filled";
+    EXPECT_NE(row(0, false), row(2, false)) << "but framed";
+    EXPECT_NE(row(1, true), row(2, true)) << "a marked one is filled";
+    h.list()->setMarked(1, false);
     const std::pair<Qt::Key, Entries> keys[] = {{Qt::Key_Down, {"A", "B", "C"}},     {Qt::Key_Down, {"A", "B", "C"}},
                                                 {Qt::Key_Space, {"A", "B", "C *"}},  {Qt::Key_Up, {"A", "B", "C *"}},
                                                 {Qt::Key_Space, {"A", "B *", "C *"}}, {Qt::Key_Space, {"A", "B", "C *"}}};
@@ -294,6 +349,10 @@ TEST(MainWindow, EveryWayToPointAtAFolderListsItAndTheWidgetsChangeTheMarkedMaps
         EXPECT_EQ(h.entries(), (Entries{"A.IMG  <T>", "B.IMG  <T>", "C.IMG  <T>"}));
         EXPECT_EQ(testing::readFile(f.dir.file("a.img")), TileBuilder::kind("t")) << "only the flag byte changed";
         EXPECT_EQ(testing::readFile(f.dir.file("notes.txt")), TileBuilder::kind("txt")) << "no map, untouched";
+        h.window.qtUi().setChooseFileHook([]() -> std::optional<std::string> { return std::nullopt; });
+        h.action("mn_Datei")->trigger();
+        EXPECT_EQ(h.entries(), (Entries{"A.IMG  <T>", "B.IMG  <T>", "C.IMG  <T>"})) << "Cancel lists the folder again";
+        EXPECT_EQ(h.messages.back().prompt, "Datei " + f.shown() + "NOTES.TXT ist keine IMG  ");
     }
     QDir::setCurrent(home);
 }

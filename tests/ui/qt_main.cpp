@@ -1,6 +1,9 @@
-// Runs the window tests inside a QApplication (offscreen unless a platform is set).
+// Runs the window tests inside a QApplication (offscreen unless a platform is
+// set) that speaks German, as the program's does.
 #include <QApplication>
 #include <gtest/gtest.h>
+
+#include "ui/qt_ui.h"
 
 int main(int argc, char** argv)
 {
@@ -8,6 +11,7 @@ int main(int argc, char** argv)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }
     QApplication app(argc, argv);
+    ks::ui::installGermanQtTexts();
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

@@ -6,7 +6,9 @@
 #   programs_test.sh window BUILD    kartenschalter.exe in a virtual display, driven by its
 #                                    KARTENSCHALTER_AUTOPILOT hook: it shows the info box, lists
 #                                    the folder given as PATH, switches the tile marked by
-#                                    "Alle markieren" (checked by its bytes) and exits.
+#                                    "Alle markieren" (checked by its bytes) and exits; each box
+#                                    as wide as its lines and title, the fonts bold at their
+#                                    size, the list's tooltip there.
 set -euo pipefail
 check=$1
 build=$(cd "$2" && pwd)
@@ -57,14 +59,18 @@ window)
         xvfb-run -a -s "-screen 0 1024x768x24" "$wine" "$build/win32/kartenschalter.exe" "$(winpath "$folder")" ||
         fail "kartenschalter.exe did not end by itself (exit status $?)"
     log=$(cat "$work/log.txt" 2>/dev/null) || fail "no log: the window never came up"
+    # Every box shows each line unbroken and its whole title ("fits").
     info="BOX      Karten transparent schalten | IMG-Dateien lassen sich leicht transparent schalten."
-    [[ "$(head -n 1 <<<"$log")" == "$info"* ]] || fail "the info box did not come first: $(head -n 1 <<<"$log")"
-    notImg="BOX F e h l e r | Datei $shown\\NOTES.TXT ist keine IMG  "
+    [[ "$(head -n 1 <<<"$log")" == "$info"*"| fits" ]] || fail "the info box did not come first: $(head -n 1 <<<"$log")"
+    notImg="BOX F e h l e r | Datei $shown\\NOTES.TXT ist keine IMG   | fits"
     expected="$notImg
+FONT Label2 weight 700, 11 px
+FONT cmd_Trnsp weight 700, 13 px
+TIP <T>  IMG-Datei ist transparent (IMG file is transparent)\\n< >  IMG-Datei ist nicht transparent (IMG file is not transparent)\\n<T n/m>  n von m Karten der Datei sind transparent (n of the file's m maps are transparent)\\n<?>  Zustand unbekannt, die Meldung nennt den Fehler (state unknown, the message tells why)\\nKein Zugriff möglich  Datei nicht beschreibbar, z. B. schreibgeschützt (cannot be written, e.g. read-only)
 CAPTION Pfad $shown\\ hat 1 Dateien
 ENTRY A.IMG  < >
 MARKED 1
-BOX  | Transparenz-Änderung beendet ... (finished)
+BOX  | Transparenz-Änderung beendet ... (finished) | fits
 $notImg
 CAPTION Pfad $shown\\ hat 1 Dateien
 ENTRY A.IMG  <T>
