@@ -170,8 +170,29 @@ std::string KennungOf(const ContainerMaps& found)
 
 std::string Shown(const platform::Ui& ui, const std::string& path)
 {
-    return ui.toUpper(platform::escapeControls(path, false));
+    return platform::escapeControls(path, platform::kEscapeBackslash, [&ui](const std::string& run) {
+        return ui.toUpper(run);
+    });
 }
+
+namespace {
+
+// Opens path; when the process has no descriptor left, first puts the files
+// waiting for their flush on the medium, which frees theirs.
+std::unique_ptr<platform::MapFile> OpenMakingRoom(Services& services, const std::string& path, platform::OpenMode mode)
+{
+    try {
+        return services.platform.files.open(path, mode);
+    } catch (const RunTimeError& e) {
+        if (e.failure() != Failure::TooManyFiles || services.pending == nullptr || services.pending->empty()) {
+            throw;
+        }
+    }
+    ReportFlushFailures(services.platform.ui, services.pending->flush());
+    return services.platform.files.open(path, mode);
+}
+
+}  // namespace
 
 void Trnsp_Read(Services& services, std::string& FileSpec, std::string& Kennung)
 {
@@ -183,7 +204,7 @@ void Trnsp_Read(Services& services, std::string& FileSpec, std::string& Kennung)
     std::optional<LookupOutcome> outcome;
     std::optional<RunTimeError> error;
     try {
-        const auto file = services.platform.files.open(FileSpec, platform::OpenMode::Probe);
+        const auto file = OpenMakingRoom(services, FileSpec, platform::OpenMode::Probe);
         MapReader reader(*file);
         outcome = FindMaps(reader, probe.found);
     } catch (const RunTimeError& e) {
@@ -248,12 +269,12 @@ void Trnsp_Write(Services& services, const std::string& CurFile, std::int16_t In
 
     LookupOutcome outcome = LookupOutcome::Found;
     std::optional<RunTimeError> error;
+    std::size_t written = 0;
     try {
-        auto file = services.platform.files.open(CurFile, platform::OpenMode::Change);
+        auto file = OpenMakingRoom(services, CurFile, platform::OpenMode::Change);
         if (!known) {
             return;  // only a file whose maps were just found is ever written
         }
-        std::size_t written = 0;
         try {
             outcome = SwitchMaps(*file, probe.found, Index != 0, written);
         } catch (const RunTimeError& e) {
@@ -282,6 +303,10 @@ void Trnsp_Write(Services& services, const std::string& CurFile, std::int16_t In
     } else if (error && error->number() == platform::err::kFileNotFound) {
         ui.messageBox(Message{"Datei " + Shown(ui, CurFile) + " nicht gefunden (not found)", "", Icon::None,
                               Buttons::Ok});
+    } else if (error && written > 0 && probe.found.maps.size() > 1) {
+        ui.messageBox(Message{"Fehler : " + std::to_string(error->number()) + "\r\nDatei " + Shown(ui, CurFile) +
+                                  " ist womöglich nur teilweise umgeschaltet (may be partly switched)",
+                              "", Icon::Warning, Buttons::Ok});
     } else if (error) {
         ui.messageBox(Message{"Fehler : " + std::to_string(error->number()), "", Icon::Warning, Buttons::Ok});
     }

@@ -19,6 +19,7 @@ int main(int argc, char** argv)
     QApplication::setApplicationName(QStringLiteral("Kartenschalter"));
     QApplication::setApplicationVersion(QStringLiteral(KS_VERSION));
     QApplication::setWindowIcon(ks::ui::appIcon());
+    ks::platform::raiseOpenFileLimit();
     const auto files = ks::platform::nativeFileLayer();
     ks::ui::MainWindow window(*files);
     window.listAtStart(parsed.path);

@@ -230,7 +230,7 @@ TEST(FileLayer, LooksAtAPipeWithoutOpeningItAndUsesNothingPutInTheFilesPlaceAfte
     };
     for (const auto& [swap, reason] : swaps) {
         dir.put("f.img", kTile);
-        PosixFileLayer swapped(std::chrono::seconds(3), swap);
+        PosixFileLayer swapped(std::chrono::seconds(3), {.afterLook = swap});
         EXPECT_EQ(failure([&] { swapped.open(path, OpenMode::Probe); }).second, reason);
         fs::remove(path);
     }

@@ -14,6 +14,9 @@
 #include <vector>
 
 #include "platform/platform.h"
+#ifndef _WIN32
+#include "platform/posix_files.h"
+#endif
 
 namespace ks::platform {
 
@@ -80,13 +83,20 @@ private:
 // The system's file layer, logged, with seams.
 class ScriptedFileLayer final : public platform::FileLayer {
 public:
-    explicit ScriptedFileLayer(Log& log) : log_(log), native_(platform::nativeFileLayer()) {}
+    explicit ScriptedFileLayer(Log& log);
 
     // Runs right before each one-byte write, with the file's path; may change
     // the file under the writer, or throw a RunTimeError as a failed write.
     std::function<void(const std::string& path)> beforeWrite;
     // Gives the flush of a file's path a failure.
     std::function<std::optional<platform::RunTimeError>(const std::string& path)> flushFailure;
+    // Files it lets be open at once; one more fails as the system does without a free descriptor.
+    std::size_t openLimit = SIZE_MAX;
+#ifndef _WIN32
+    // The system's file layer's own seams: a swap after the look, a truncation right before
+    // the write, the file system's type, a failed close.
+    platform::PosixSeams& seams() { return posix_->seams; }
+#endif
 
     std::unique_ptr<platform::MapFile> open(const std::string& path, platform::OpenMode mode) override;
     std::vector<std::string> regularFiles(const std::string& folder) override { return native_->regularFiles(folder); }
@@ -96,6 +106,10 @@ public:
 private:
     Log& log_;
     std::unique_ptr<platform::FileLayer> native_;
+    std::size_t open_ = 0;  // files open now
+#ifndef _WIN32
+    platform::PosixFileLayer* posix_;
+#endif
 };
 
 // The scripted UI and file layer sharing one log.
