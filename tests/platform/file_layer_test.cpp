@@ -14,6 +14,8 @@
 #ifdef _WIN32
 #include "platform/windows_files.h"
 #else
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/inotify.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -216,24 +218,50 @@ TEST(FileLayer, LooksAtAPipeWithoutOpeningItAndUsesNothingPutInTheFilesPlaceAfte
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
     const int watch = ::inotify_init1(IN_NONBLOCK);
     ASSERT_GE(::inotify_add_watch(watch, fifo.c_str(), IN_OPEN), 0);
+    const auto opened = [watch] {  // whether a watched pipe was opened, which would release a blocked writer
+        inotify_event event[16];
+        const ssize_t got = ::read(watch, event, sizeof event);
+        return std::any_of(event, event + std::max<ssize_t>(got, 0) / sizeof *event, [](auto& e) { return e.mask & IN_OPEN; });
+    };
     PosixFileLayer files;
     EXPECT_EQ(failure([&] { files.open(fifo, OpenMode::Probe); }).first, 75);
-    char event[256];
-    EXPECT_EQ(::read(watch, event, sizeof event), -1) << "a blocked writer would have been released";
-    ::close(watch);
+    EXPECT_FALSE(opened());
 
+    // What takes the path's place after the look is never opened: the file looked at is, and its write is refused.
     const std::string path = dir.file("f.img");
-    const std::pair<std::function<void(const std::string&)>, std::string> swaps[] = {
-        {[](const std::string& p) { fs::remove(p), ::mkfifo(p.c_str(), 0644); }, "not a regular file"},
-        {[&](const std::string& p) { fs::rename(dir.put("other.img", kTile), p); },
-         "the file was truncated or replaced meanwhile"},
+    const std::function<void(const std::string&)> swaps[] = {
+        [&](const std::string& p) { fs::remove(p), ::mkfifo(p.c_str(), 0644), ::inotify_add_watch(watch, p.c_str(), IN_OPEN); },
+        [&](const std::string& p) { fs::rename(dir.put("other.img", kTile), p); },
     };
-    for (const auto& [swap, reason] : swaps) {
+    for (const auto& swap : swaps) {
         dir.put("f.img", kTile);
-        PosixFileLayer swapped(std::chrono::seconds(3), {.afterLook = swap});
-        EXPECT_EQ(failure([&] { swapped.open(path, OpenMode::Probe); }).second, reason);
+        PosixFileLayer swapped;
+        swapped.seams.afterLook = swap;
+        EXPECT_EQ(failure([&] { swapped.open(path, OpenMode::Change)->writeByteAt(0, 1); }).second,
+                  "the file was truncated or replaced meanwhile");
+        EXPECT_EQ(fs::is_fifo(path) ? kTile : testing::readFile(path), kTile);
         fs::remove(path);
     }
+    EXPECT_FALSE(opened());
+    ::close(watch);
+    ::close(watch);
+
+    // A truncation between the check and the write waits for the write lease: the file never grows back.
+    dir.put("f.img", kTile);
+    int truncation = 0;
+    files.seams.beforeWrite = [&](const std::string& p) { truncation = ::open(p.c_str(), O_WRONLY | O_TRUNC | O_NONBLOCK); };
+    auto file = files.open(path, OpenMode::Change);
+    file->writeByteAt(0x103F, 2);
+    file->finishWrites();
+    EXPECT_EQ(std::pair(truncation, errno), std::pair(-1, EWOULDBLOCK));
+    Bytes switched = kTile;
+    switched[0x103F] = 2;
+    EXPECT_EQ(testing::readFile(path), switched);
+    file.reset();
+    const int other = ::open(path.c_str(), O_RDONLY);
+    ASSERT_EQ(::flock(other, LOCK_EX), 0) << "another program's flock";
+    EXPECT_EQ(failure([&] { PosixFileLayer(kShortPatience).open(path, OpenMode::Change); }).second, "in use by another program");
+    ::close(other);
 }
 
 TEST(RunTimeErrors, CarryTheirNumberAndText)
