@@ -234,10 +234,11 @@ public:
     // Puts this file's written bytes on the medium by itself; reports its failure.
     std::optional<RunTimeError> syncOwn()
     {
-        if (retry([&] { return ::fdatasync(fd_.get()); }) != 0) {
-            return errnoError(errno);
+        int failed = retry([&] { return ::fdatasync(fd_.get()); }) == 0 ? 0 : errno;
+        if (failed == 0 && seams_.syncError) {
+            failed = seams_.syncError(path_);
         }
-        return std::nullopt;
+        return failed == 0 ? std::nullopt : std::optional(errnoError(failed));
     }
 
     // Closes the written file, which some file systems (FUSE, NFS) take as the

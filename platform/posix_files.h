@@ -20,7 +20,9 @@ struct PosixSeams {
     std::function<void(const std::string& path)> beforeWrite;
     // The file system type (statfs f_type) a flush acts on, given the real one.
     std::function<long(long realType)> fileSystemType;
-    // An errno that the close of a written file reports after the real close, or 0.
+    // An errno that a file's own fdatasync or the close of a written file
+    // reports after the real call, or 0.
+    std::function<int(const std::string& path)> syncError;
     std::function<int(const std::string& path)> closeError;
 };
 

@@ -44,7 +44,7 @@ protected:
 
     // One step: choose NAME | cancel | open [NAME] | answer cancel | mark all | mark none | mark INDEX |
     // transparent | opaque | restart | put NAME=KIND | rm NAME | rmdir | ro NAME | failflush NAME |
-    // fifo NAME | link NAME TARGET
+    // fifo NAME | link NAME TARGET | fuse (the medium) | failsync NAME | failclose NAME
     void step(const std::string& text)
     {
         const std::string verb = text.substr(0, text.find(' '));
@@ -64,6 +64,9 @@ protected:
             {"fifo", [&] { ::mkfifo(path(arg).c_str(), 0644); }},
             {"link", [&] { fs::create_symlink(testing::u8(path(arg.substr(arg.find(' ') + 1))),
                                               testing::u8(path(arg.substr(0, arg.find(' '))))); }},
+            {"fuse", [&] { env.files.seams().fileSystemType = [](long) { return 0x65735546L; }; }},  // FUSE_SUPER_MAGIC
+            {"failsync", [&] { env.files.seams().syncError = [=, this](const std::string& p) { return p == path(arg) ? EIO : 0; }; }},
+            {"failclose", [&] { env.files.seams().closeError = [=, this](const std::string& p) { return p == path(arg) ? EIO : 0; }; }},
 #endif
             {"failflush", [&] {
                  env.files.flushFailure = [this, arg](const std::string& p) {
@@ -77,7 +80,7 @@ protected:
     }
 
     // A box by its kind and argument: finished | notimg NAME | question NAME | notre | trebad | error TEXT |
-    // writer NUMBER | chosen [NAME] | folder [NAME] | flushed NAME
+    // writer NUMBER | chosen [NAME] | folder [NAME] | flushed NAME...
     Message box(const std::string& code) const
     {
         const std::string kind = code.substr(0, code.find(' '));
@@ -95,9 +98,14 @@ protected:
         if (kind == "folder")
             return {"Pfad " + shown(arg) + " nicht lesbar (cannot read folder)\r\nPfad nicht gefunden (path not found)",
                     "F e h l e r !", Icon::Warning, Buttons::Ok};
-        if (kind == "flushed")
-            return {"Fehler : 57\r\nFehler beim Lesen/Schreiben des Datenträgers (device I/O error):\r\n" + shown(arg) + "\r\n",
-                    "", Icon::Warning, Buttons::Ok};
+        if (kind == "flushed") {
+            std::string names;
+            for (const std::string& name : testing::split(arg, ' ')) {
+                names += shown(name) + "\r\n";
+            }
+            return {"Fehler : 57\r\nFehler beim Lesen/Schreiben des Datenträgers (device I/O error):\r\n" + names, "",
+                    Icon::Warning, Buttons::Ok};
+        }
         ADD_FAILURE() << "unknown box " << code;
         return {};
     }
@@ -190,8 +198,16 @@ const Story kStories[] = {
      "fifo FIFO.IMG; link LINK.IMG A.IMG; link DANGLING.IMG NOWHERE.IMG; link LOOP.IMG LOOP.IMG; link DIRLINK.IMG SUB; "
      "choose A.IMG; rm L.IMG; fifo L.IMG; mark all; transparent",
      "question L.IMG|writer 75|finished", "A.IMG  <T>|LINK.IMG  <T>", "Pfad {DIR} hat 2 Dateien", "A.IMG=t"},
-    {"NamesWithControlCharactersShowEscaped", "A\x1b[2J.IMG=o B\nC.TXT=txt", "choose A\x1b[2J.IMG",
-     "notimg B\\nC.TXT", "A\\X1B[2J.IMG  < >", "Pfad {DIR} hat 1 Dateien", ""},
+    {"NamesWithControlCharactersShowEscapedAfterUpperCasing",
+     "a\x1b[2J.img=o a\\nb.img=o a\nb.img=o t\t\xe2\x80\xae\x7f\xc2\x9b\xe2\x80\xa8.img=o C.TXT=txt", "choose a\nb.img",
+     "notimg C.TXT", "A\\\\NB.IMG  < >|A\\nB.IMG  < >|A\\x1b[2J.IMG  < >|T\\t\\xe2\\x80\\xae\\x7f\\xc2\\x9b\\xe2\\x80\\xa8.IMG  < >",
+     "Pfad {DIR} hat 4 Dateien", ""},
+    {"OnAFuseMediumEachFileIsFlushedOnItsOwnAndEveryCloseCounts", "A.IMG=o B.IMG=o C.IMG=o",
+     "choose A.IMG; fuse; failsync B.IMG; failclose C.IMG; mark all; transparent", "flushed B.IMG C.IMG|finished",
+     "A.IMG  <T>|B.IMG  <T>|C.IMG  <T>", "Pfad {DIR} hat 3 Dateien", "A.IMG=t B.IMG=t C.IMG=t"},
+    {"OnALocalDiskOneSweepCoversTheBatchAndEveryCloseCounts", "A.IMG=o B.IMG=o C.IMG=o",
+     "choose A.IMG; failsync B.IMG; failclose C.IMG; mark all; transparent", "flushed C.IMG|finished",
+     "A.IMG  <T>|B.IMG  <T>|C.IMG  <T>", "Pfad {DIR} hat 3 Dateien", "A.IMG=t B.IMG=t C.IMG=t"},
 #endif
 };
 
@@ -252,6 +268,22 @@ TEST_F(Stories, ProbesCostTwoReadsAndABatchFlushesOnceBeforeItsEndMessage)
                                           "box Transparenz-Änderung beendet ... (finished)|" + listing, '|'));
     step("cancel");
     EXPECT_EQ(env.log.at(env.log.size() - 13), "dialog at " + path("A.IMG"));
+}
+
+TEST_F(Stories, ThreeHundredTilesAreAllSwitchedWithTwentyDescriptors)
+{
+    std::string files = "T100.IMG=o";
+    for (int i = 101; i < 400; ++i) {
+        files += " T" + std::to_string(i) + ".IMG=o";
+    }
+    testing::putFiles(dir, files, expected);
+    env.files.openLimit = 20;  // the waiting files take them all: then they are flushed, and the batch goes on
+    for (const char* text : {"choose T100.IMG", "mark all", "transparent"}) {
+        step(text);
+    }
+    EXPECT_EQ(env.ui.messages, std::vector{box("finished")});
+    std::ranges::for_each(expected, [](auto& file) { file.second = TileBuilder::kind("t"); });
+    EXPECT_EQ(dir.files(), expected);
 }
 
 }  // namespace
