@@ -210,6 +210,31 @@ TEST(FileLayer, AChangeKeepsOthersOutAndItsWriteNeverGrowsTheFile)
     EXPECT_EQ(failure([&] { file->writeByteAt(0x103F, 2); }).second, "the file was truncated or replaced meanwhile");
     EXPECT_EQ(testing::readFile(tile), Bytes(kTile.begin(), kTile.begin() + 0x103F));
 }
+
+TEST(FileLayer, ANameWithATrailingDotOrSpaceIsItselfAndAWildcardMatchesLongNamesOnly)
+{
+    testing::TempDir dir;
+    WindowsFileLayer files;
+    const std::vector<std::string> names = {"backup.img~", "map.imgold", "x.img", "x.img.", "y.img "};
+    for (const std::string& name : names) {
+        DWORD put = 0;
+        ::WriteFile(handleOn(dir.file(name), 0, CREATE_ALWAYS).get(), kTile.data(), DWORD(kTile.size()), &put, nullptr);
+    }
+    auto listed = files.regularFiles(dir.path());
+    std::sort(listed.begin(), listed.end());
+    EXPECT_EQ(listed, names);
+    EXPECT_EQ(expandWildcards(dir.file("*.img")), std::vector{dir.file("x.img")}) << "never through a short name";
+    for (const char* name : {"x.img.", "y.img "}) {
+        files.open(dir.file(name), OpenMode::Change)->writeByteAt(0x103F, 2);
+    }
+    for (const std::string& name : names) {
+        Bytes bytes(kTile.size() + 1);
+        bytes.resize(files.open(dir.file(name), OpenMode::Probe)->readAt(0, bytes));
+        EXPECT_EQ(bytes[0x103F], name.ends_with(".img.") || name.ends_with(".img ") ? 2 : 0) << name;
+        EXPECT_EQ(bytes.size(), kTile.size());
+        ::DeleteFileW(apiPath(dir.file(name)).c_str());
+    }
+}
 #else
 TEST(FileLayer, LooksAtAPipeWithoutOpeningItAndUsesNothingPutInTheFilesPlaceAfterTheLook)
 {
