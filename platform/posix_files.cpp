@@ -407,8 +407,12 @@ std::vector<std::optional<RunTimeError>> PosixFileLayer::flush(std::span<MapFile
         }
         if (known.first->second) {
             byDevice[file->device()].push_back(i);
-        } else {
+        } else {  // its own flush and its close at once, so that a later file's failure cannot cloud them
             results[i] = file->syncOwn();
+            auto closed = file->close();
+            if (!results[i]) {
+                results[i] = std::move(closed);
+            }
         }
     }
     std::map<dev_t, int> sweepError;  // errno of a failed syncfs per file system
@@ -441,8 +445,8 @@ std::vector<std::optional<RunTimeError>> PosixFileLayer::flush(std::span<MapFile
             }
         }
     }
-    for (std::size_t i = 0; i < files.size(); ++i) {
-        if (fileAt(i)->written()) {
+    for (const auto& [device, indices] : byDevice) {
+        for (const std::size_t i : indices) {
             auto closed = fileAt(i)->close();
             if (!results[i]) {
                 results[i] = std::move(closed);
