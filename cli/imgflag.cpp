@@ -321,7 +321,17 @@ private:
     {
         std::vector<std::pair<std::string, bool>> names;  // name, is a subfolder
         try {
-            for (std::string& name : files_.regularFiles(folder)) {
+            std::vector<std::string> files;
+            try {
+                files = files_.regularFiles(folder);
+            } catch (const RunTimeError& e) {
+                if (e.failure() != Failure::TooManyFiles || pending_.empty()) {
+                    throw;
+                }
+                flushPending();  // the waiting files hold the descriptors
+                files = files_.regularFiles(folder);
+            }
+            for (std::string& name : files) {
                 names.emplace_back(std::move(name), false);
             }
         } catch (const RunTimeError& e) {

@@ -211,14 +211,15 @@ TEST_F(Imgflag, AFailedWriteOrFlushMakesTheLineAnError)
 
 TEST_F(Imgflag, ThreeHundredTilesAreAllSwitchedWithTwentyDescriptors)
 {
-    for (int i = 100; i < 400; ++i) {
-        dir.put("t" + std::to_string(i) + ".img", TileBuilder::kind("o"));
+    const auto tile = [&](int i) { return std::to_string(i / 20) + "/t" + std::to_string(i) + ".img"; };
+    for (int i = 0; i < 300; ++i) {
+        dir.put(tile(i), TileBuilder::kind("o"));  // 15 folders of 20
     }
     env.files.openLimit = 20;  // the waiting files take them all: then they are flushed, and the run goes on
-    EXPECT_EQ(imgflag({"-q", "transparent", dir.path()}), kExitOk);
+    EXPECT_EQ(imgflag({"-q", "-r", "transparent", dir.path()}), kExitOk);
     EXPECT_EQ(out.str() + err.str(), "");
-    for (int i = 100; i < 400; ++i) {
-        ASSERT_EQ(testing::readFile(dir.file("t" + std::to_string(i) + ".img")), TileBuilder::kind("t")) << i;
+    for (int i = 0; i < 300; ++i) {
+        ASSERT_EQ(testing::readFile(dir.file(tile(i))), TileBuilder::kind("t")) << i;
     }
 }
 

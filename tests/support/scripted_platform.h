@@ -90,7 +90,8 @@ public:
     std::function<void(const std::string& path)> beforeWrite;
     // Gives the flush of a file's path a failure.
     std::function<std::optional<platform::RunTimeError>(const std::string& path)> flushFailure;
-    // Files it lets be open at once; one more fails as the system does without a free descriptor.
+    // Files it lets be open at once; one more, or a folder listed then, fails as the system does without a
+    // free descriptor.
     std::size_t openLimit = SIZE_MAX;
 #ifndef _WIN32
     // The system's file layer's own seams: a swap after the look, a truncation right before
@@ -99,7 +100,7 @@ public:
 #endif
 
     std::unique_ptr<platform::MapFile> open(const std::string& path, platform::OpenMode mode) override;
-    std::vector<std::string> regularFiles(const std::string& folder) override { return native_->regularFiles(folder); }
+    std::vector<std::string> regularFiles(const std::string& folder) override;
     std::vector<std::optional<platform::RunTimeError>> flush(std::span<platform::MapFile* const> files) override;
     bool isFolder(const std::string& path) override { return native_->isFolder(path); }
 
