@@ -19,11 +19,7 @@ public:
     {
         log_.push_back("open " + nameOf(this->path));
     }
-    ~ScriptedFile() override
-    {
-        log_.push_back("close " + nameOf(path));
-        --open_;
-    }
+    ~ScriptedFile() override { log_.push_back("close " + nameOf(path)), --open_; }
 
     std::uint64_t size() const override { return inner->size(); }
     platform::FileId id() const override { return inner->id(); }
@@ -90,17 +86,6 @@ std::string ScriptedUi::toUpper(const std::string& text) const
         }
     }
     return out;
-}
-
-ScriptedFileLayer::ScriptedFileLayer(Log& log) : log_(log)
-{
-#ifdef _WIN32
-    native_ = platform::nativeFileLayer();
-#else
-    auto posix = std::make_unique<platform::PosixFileLayer>();
-    posix_ = posix.get();
-    native_ = std::move(posix);
-#endif
 }
 
 std::unique_ptr<platform::MapFile> ScriptedFileLayer::open(const std::string& path, platform::OpenMode mode)

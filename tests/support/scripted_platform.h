@@ -83,7 +83,7 @@ private:
 // The system's file layer, logged, with seams.
 class ScriptedFileLayer final : public platform::FileLayer {
 public:
-    explicit ScriptedFileLayer(Log& log);
+    explicit ScriptedFileLayer(Log& log) : log_(log), native_(platform::nativeFileLayer()) {}
 
     // Runs right before each one-byte write, with the file's path; may change
     // the file under the writer, or throw a RunTimeError as a failed write.
@@ -96,7 +96,7 @@ public:
 #ifndef _WIN32
     // The system's file layer's own seams: a swap after the look, a truncation right before
     // the write, the file system's type, a failed close.
-    platform::PosixSeams& seams() { return posix_->seams; }
+    platform::PosixSeams& seams() { return static_cast<platform::PosixFileLayer&>(*native_).seams; }
 #endif
 
     std::unique_ptr<platform::MapFile> open(const std::string& path, platform::OpenMode mode) override;
@@ -108,9 +108,6 @@ private:
     Log& log_;
     std::unique_ptr<platform::FileLayer> native_;
     std::size_t open_ = 0;  // files open now
-#ifndef _WIN32
-    platform::PosixFileLayer* posix_;
-#endif
 };
 
 // The scripted UI and file layer sharing one log.
