@@ -44,7 +44,7 @@ protected:
 
     // One step: choose NAME | cancel | open [NAME] | answer cancel | mark all | mark none | mark INDEX |
     // transparent | opaque | restart | put NAME=KIND | rm NAME | rmdir | ro NAME | failflush NAME |
-    // fifo NAME | link NAME TARGET | fuse (the medium) | failsync NAME | failclose NAME
+    // fifo NAME | link NAME TARGET | fs MAGIC (the file system's type, hex) | failsync NAME | failclose NAME
     void step(const std::string& text)
     {
         const std::string verb = text.substr(0, text.find(' '));
@@ -64,7 +64,7 @@ protected:
             {"fifo", [&] { ::mkfifo(path(arg).c_str(), 0644); }},
             {"link", [&] { fs::create_symlink(testing::u8(path(arg.substr(arg.find(' ') + 1))),
                                               testing::u8(path(arg.substr(0, arg.find(' '))))); }},
-            {"fuse", [&] { env.files.seams().fileSystemType = [](long) { return 0x65735546L; }; }},  // FUSE_SUPER_MAGIC
+            {"fs", [&] { env.files.seams().fileSystemType = [type = std::stol(arg, nullptr, 16)](long) { return type; }; }},
             {"failsync", [&] { env.files.seams().syncError = [=, this](const std::string& p) { return p == path(arg) ? EIO : 0; }; }},
             {"failclose", [&] { env.files.seams().closeError = [=, this](const std::string& p) { return p == path(arg) ? EIO : 0; }; }},
 #endif
@@ -198,10 +198,10 @@ const Story kStories[] = {
      "notimg C.TXT", "A\\\\NB.IMG  < >|A\\nB.IMG  < >|A\\x1b[2J.IMG  < >|T\\t\\xe2\\x80\\xae\\x7f\\xc2\\x9b\\xe2\\x80\\xa8.IMG  < >",
      "Pfad {DIR} hat 4 Dateien", ""},
     {"OnAFuseMediumEachFileIsFlushedOnItsOwn", "A.IMG=o B.IMG=o C.IMG=o",
-     "choose A.IMG; fuse; failsync B.IMG; mark all; transparent", "flushed B.IMG|finished",
+     "choose A.IMG; fs 65735546; failsync B.IMG; mark all; transparent", "flushed B.IMG|finished",
      "A.IMG  <T>|B.IMG  <T>|C.IMG  <T>", "Pfad {DIR} hat 3 Dateien", "A.IMG=t B.IMG=t C.IMG=t"},
-    {"OnALocalDiskOneSweepCoversTheBatchAndEveryCloseCounts", "A.IMG=o B.IMG=o C.IMG=o",
-     "choose A.IMG; failsync B.IMG; failclose C.IMG; mark all; transparent", "flushed C.IMG|finished",
+    {"OnExt4OneSweepCoversTheBatchAndEveryCloseCounts", "A.IMG=o B.IMG=o C.IMG=o",
+     "choose A.IMG; fs EF53; failsync B.IMG; failclose C.IMG; mark all; transparent", "flushed C.IMG|finished",
      "A.IMG  <T>|B.IMG  <T>|C.IMG  <T>", "Pfad {DIR} hat 3 Dateien", "A.IMG=t B.IMG=t C.IMG=t"},
 #endif
 };
