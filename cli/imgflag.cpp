@@ -128,7 +128,7 @@ FileReport handleFile(platform::FileLayer& files, const std::string& path, const
         return report;
     }
     report.id = file->id();
-    if (!handled.insert(*report.id).second) {
+    if (report.id && !handled.insert(*report.id).second) {
         report.repeat = true;
         return report;
     }

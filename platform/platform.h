@@ -118,8 +118,9 @@ public:
 
     // Size of the file in bytes when it was opened.
     virtual std::uint64_t size() const = 0;
-    // The file's identity, taken when it was opened.
-    virtual FileId id() const = 0;
+    // The file's identity, taken when it was opened; nothing when the layer
+    // cannot tell (such a file is never taken for another).
+    virtual std::optional<FileId> id() const { return std::nullopt; }
     // Reads up to out.size() bytes at offset into out; returns how many were
     // there (fewer at the end of the file). Throws RunTimeError.
     virtual std::size_t readAt(std::uint64_t offset, std::span<std::uint8_t> out) = 0;

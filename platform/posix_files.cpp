@@ -149,9 +149,9 @@ public:
     }
 
     std::uint64_t size() const override { return static_cast<std::uint64_t>(info_.st_size); }
-    FileId id() const override
+    std::optional<FileId> id() const override
     {
-        return {static_cast<std::uint64_t>(info_.st_dev), static_cast<std::uint64_t>(info_.st_ino)};
+        return FileId{static_cast<std::uint64_t>(info_.st_dev), static_cast<std::uint64_t>(info_.st_ino)};
     }
 
     std::size_t readAt(std::uint64_t offset, std::span<std::uint8_t> out) override

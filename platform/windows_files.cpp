@@ -120,9 +120,9 @@ public:
     }
 
     std::uint64_t size() const override { return size_; }
-    FileId id() const override
+    std::optional<FileId> id() const override
     {
-        return {info_.dwVolumeSerialNumber, (std::uint64_t{info_.nFileIndexHigh} << 32) | info_.nFileIndexLow};
+        return FileId{info_.dwVolumeSerialNumber, (std::uint64_t{info_.nFileIndexHigh} << 32) | info_.nFileIndexLow};
     }
 
     std::size_t readAt(std::uint64_t offset, std::span<std::uint8_t> out) override

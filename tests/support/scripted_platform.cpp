@@ -22,7 +22,7 @@ public:
     ~ScriptedFile() override { log_.push_back("close " + nameOf(path)), --open_; }
 
     std::uint64_t size() const override { return inner->size(); }
-    platform::FileId id() const override { return inner->id(); }
+    std::optional<platform::FileId> id() const override { return inner->id(); }
     std::size_t readAt(std::uint64_t offset, std::span<std::uint8_t> out) override
     {
         log_.push_back("read " + nameOf(path));
