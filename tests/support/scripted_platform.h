@@ -95,7 +95,7 @@ public:
     std::size_t openLimit = SIZE_MAX;
 #ifndef _WIN32
     // The system's file layer's own seams: a swap after the look, a truncation right before
-    // the write, the file system's type, a failed close.
+    // the write, the file system's type, a failed fdatasync or close.
     platform::PosixSeams& seams() { return static_cast<platform::PosixFileLayer&>(*native_).seams; }
 #endif
 
