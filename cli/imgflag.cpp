@@ -7,7 +7,9 @@
 #include <atomic>
 #include <filesystem>
 #include <memory>
+#include <map>
 #include <optional>
+#include <set>
 #include <system_error>
 #include <utility>
 
@@ -30,12 +32,6 @@ using platform::RunTimeError;
 // The signal that asked imgflag to stop, or 0.
 std::atomic<int> gStopSignal{0};
 static_assert(std::atomic<int>::is_always_lock_free, "set from a signal handler");
-
-#ifdef _WIN32
-constexpr bool kEscapeBackslash = false;  // the separator; names cannot hold control characters there
-#else
-constexpr bool kEscapeBackslash = true;
-#endif
 
 enum class Command { Status, Transparent, Opaque, Priority };
 
@@ -67,6 +63,9 @@ struct FileReport {
     std::optional<bool> changed;      // for the commands that change a map
     std::optional<std::pair<std::uint32_t, std::uint32_t>> priorities;  // lowest and highest draw priority
     std::string message;              // why, for NoAccess and Error
+    std::optional<platform::FileId> id;  // the file opened, when it could be
+    bool repeat = false;      // the file was handled already under this or another name: its report stands
+    bool noDescriptor = false;  // it could not be opened for want of a free descriptor
 };
 
 bool isProblem(State state)
@@ -142,9 +141,10 @@ std::string changeProblem(container::LookupOutcome outcome)
 
 // Probes the file (or bundle) at path and, for the commands that change
 // maps, rewrites the byte of every map that differs (unless dry run). The
-// files that were written are handed back in `written`, to be flushed.
+// files that were written are handed back in `written`, to be flushed. A
+// file in handled is left alone (a repeat); others are added to it.
 FileReport handleFile(platform::FileLayer& files, const std::string& path, const Options& options,
-                      std::vector<std::unique_ptr<platform::MapFile>>& written)
+                      std::vector<std::unique_ptr<platform::MapFile>>& written, std::set<platform::FileId>& handled)
 {
     FileReport report;
     report.path = path;
@@ -159,6 +159,12 @@ FileReport handleFile(platform::FileLayer& files, const std::string& path, const
     } catch (const RunTimeError& e) {
         report.state = stateOf(e);
         report.message = e.english();
+        report.noDescriptor = e.failure() == Failure::TooManyFiles;
+        return report;
+    }
+    report.id = file ? file->id() : std::nullopt;
+    if (report.id && !handled.insert(*report.id).second) {
+        report.repeat = true;
         return report;
     }
 
@@ -244,7 +250,7 @@ FileReport handleFile(platform::FileLayer& files, const std::string& path, const
 // A path for a line of text: nothing in it can pass for another line or reach the terminal raw.
 std::string printable(const std::string& path)
 {
-    return platform::escapeControls(path, kEscapeBackslash);
+    return platform::escapeControls(path, platform::kEscapeBackslash);
 }
 
 // The bytes of text in lower-case hexadecimal.
@@ -315,7 +321,11 @@ private:
     void handle(const std::string& path)
     {
         std::vector<std::unique_ptr<platform::MapFile>> written;
-        FileReport report = handleFile(files_, path, options_, written);
+        FileReport report = handleFile(files_, path, options_, written, handled_);
+        if (report.noDescriptor && !pending_.empty()) {  // the waiting files hold the descriptors
+            flushPending();
+            report = handleFile(files_, path, options_, written, handled_);
+        }
         for (auto& file : written) {
             pending_.add(std::move(file), path);
         }
@@ -335,7 +345,7 @@ private:
     {
         for (const auto& failed : pending_.flush()) {
             for (FileReport& report : waiting_) {
-                if (report.path == failed.path && report.changed.value_or(false)) {
+                if (report.path == failed.path && !report.repeat && report.changed.value_or(false)) {
                     report.state = State::Error;
                     report.changed.reset();
                     report.message = "the new flag byte may not have reached the medium: " + failed.error.english();
@@ -348,8 +358,15 @@ private:
         waiting_.clear();
     }
 
-    void emit(const FileReport& report)
+    void emit(FileReport report)
     {
+        if (report.repeat) {  // one file, one outcome, under every name
+            std::string path = std::move(report.path);
+            report = outcomes_.at(*report.id);
+            report.path = std::move(path);
+        } else if (report.id) {
+            outcomes_[*report.id] = report;
+        }
         const bool problem = isProblem(report.state);
         problem_ = problem_ || problem;
         if (!report.message.empty()) {
@@ -384,7 +401,17 @@ private:
         std::vector<std::pair<std::string, bool>> names;  // name, is a subfolder
         std::vector<std::string> bundles;
         try {
-            for (std::string& name : files_.regularFiles(folder)) {
+            std::vector<std::string> files;
+            try {
+                files = files_.regularFiles(folder);
+            } catch (const RunTimeError& e) {
+                if (e.failure() != Failure::TooManyFiles || pending_.empty()) {
+                    throw;
+                }
+                flushPending();  // the waiting files hold the descriptors
+                files = files_.regularFiles(folder);
+            }
+            for (std::string& name : files) {
                 names.emplace_back(std::move(name), false);
             }
             bundles = container::BundlesIn(files_, folder);
@@ -458,7 +485,9 @@ private:
                                                                          : "priority";
         document["dry_run"] = options_.dryRun;
         document["files"] = std::move(files);
-        out_ << document.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << '\n' << std::flush;
+        out_ << platform::escapeJsonInvisibles(
+                    document.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace))
+             << '\n' << std::flush;
         outFailed_ = outFailed_ || !out_;
     }
 
@@ -468,6 +497,8 @@ private:
     platform::FileLayer& files_;
     container::FlushQueue pending_;
     std::vector<FileReport> waiting_;  // reports whose lines wait for the flush of the files before them
+    std::set<platform::FileId> handled_;              // the files opened so far
+    std::map<platform::FileId, FileReport> outcomes_;  // the report of each file, as its first line gave it
     bool problem_ = false;
     bool outFailed_ = false;
     std::vector<FileReport> reports_;

@@ -26,8 +26,10 @@ void onSignal(int signal)
 }
 #endif
 
-// SIGINT, SIGTERM and SIGHUP let the current file finish and its line be
-// printed; a closed pipe shows as a failed write, not as sudden death.
+// Every signal that would end the process unasked (all but the faults of the
+// program itself) lets the current file finish and the lines of the files
+// already switched be printed; a closed pipe shows as a failed write, not as
+// sudden death.
 void installStopHandlers()
 {
 #ifdef _WIN32
@@ -38,7 +40,15 @@ void installStopHandlers()
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    for (const int signal : {SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF, SIGPOLL,
+                             SIGXCPU, SIGXFSZ,
+#ifdef __linux__
+                             SIGPWR, SIGSTKFLT,
+#endif
+                         }) {
+        sigaction(signal, &action, nullptr);
+    }
+    for (int signal = SIGRTMIN; signal <= SIGRTMAX; ++signal) {
         sigaction(signal, &action, nullptr);
     }
     std::signal(SIGPIPE, SIG_IGN);
@@ -50,6 +60,7 @@ void installStopHandlers()
 int main(int argc, char** argv)
 {
     installStopHandlers();
+    ks::platform::raiseOpenFileLimit();
     try {
         const auto files = ks::platform::nativeFileLayer();
         return ks::cli::run(ks::platform::utf8Arguments(argc, argv), std::cout, std::cerr, *files);

@@ -1,6 +1,13 @@
 #include "flush_queue.h"
 
+#include <algorithm>
+
 namespace ks::container {
+
+std::size_t FlushQueue::capacityFor(std::size_t openFileLimit)
+{
+    return std::clamp<std::size_t>(openFileLimit / 2, 1, kCapacity);
+}
 
 FlushQueue::FlushQueue(platform::FileLayer& files, std::size_t capacity) : layer_(files), capacity_(capacity) {}
 

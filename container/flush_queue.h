@@ -12,8 +12,11 @@ namespace ks::container {
 
 class FlushQueue {
 public:
-    // Files kept open at once, whatever the size of the batch.
+    // Files kept open at once at most, whatever the size of the batch.
     static constexpr std::size_t kCapacity = 256;
+    // Files kept open at once under a limit of openFileLimit descriptors: half
+    // of them, the other half left to the rest of the program; at most kCapacity.
+    static std::size_t capacityFor(std::size_t openFileLimit);
 
     // A file whose bytes may not have reached the medium, and why.
     struct Failed {
@@ -21,7 +24,7 @@ public:
         platform::RunTimeError error;
     };
 
-    explicit FlushQueue(platform::FileLayer& files, std::size_t capacity = kCapacity);
+    explicit FlushQueue(platform::FileLayer& files, std::size_t capacity = capacityFor(platform::openFileLimit()));
     FlushQueue(const FlushQueue&) = delete;
     FlushQueue& operator=(const FlushQueue&) = delete;
     // Flushes what is left; its failures can no longer be reported.

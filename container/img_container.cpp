@@ -361,8 +361,29 @@ std::string KennungOf(const ContainerMaps& found)
 
 std::string Shown(const platform::Ui& ui, const std::string& path)
 {
-    return ui.toUpper(platform::escapeControls(path, false));
+    return platform::escapeControls(path, platform::kEscapeBackslash, [&ui](const std::string& run) {
+        return ui.toUpper(run);
+    });
 }
+
+namespace {
+
+// Opens path; when the process has no descriptor left, first puts the files
+// waiting for their flush on the medium, which frees theirs.
+std::unique_ptr<platform::MapFile> OpenMakingRoom(Services& services, const std::string& path, platform::OpenMode mode)
+{
+    try {
+        return services.platform.files.open(path, mode);
+    } catch (const RunTimeError& e) {
+        if (e.failure() != Failure::TooManyFiles || services.pending == nullptr || services.pending->empty()) {
+            throw;
+        }
+    }
+    ReportFlushFailures(services.platform.ui, services.pending->flush());
+    return services.platform.files.open(path, mode);
+}
+
+}  // namespace
 
 void Trnsp_Read(Services& services, std::string& FileSpec, std::string& Kennung)
 {
@@ -377,7 +398,7 @@ void Trnsp_Read(Services& services, std::string& FileSpec, std::string& Kennung)
         if (IsBundle(services.platform.files, FileSpec)) {
             outcome = FindBundleMaps(services.platform.files, FileSpec, probe.found);
         } else {
-            const auto file = services.platform.files.open(FileSpec, platform::OpenMode::Probe);
+            const auto file = OpenMakingRoom(services, FileSpec, platform::OpenMode::Probe);
             MapReader reader(*file);
             outcome = FindMaps(reader, probe.found);
         }
@@ -477,7 +498,7 @@ void Trnsp_Write(Services& services, const std::string& CurFile, std::int16_t In
             }
         } else {
             // A bundle that was not found whole: its file that failed the probe, which fails here too.
-            auto file = services.platform.files.open(failed, platform::OpenMode::Change);
+            auto file = OpenMakingRoom(services, failed, platform::OpenMode::Change);
             if (!known) {
                 return;  // only a file whose maps were just found is ever written
             }
@@ -504,6 +525,10 @@ void Trnsp_Write(Services& services, const std::string& CurFile, std::int16_t In
         ui.messageBox(Message{"Datei " + Shown(ui, failed) + " nicht gefunden (not found)" +
                                   (bundle && written > 0 ? kPartlySwitched : ""),
                               "", Icon::None, Buttons::Ok});
+    } else if (error && written > 0 && !bundle && probe.found.maps.size() > 1) {
+        ui.messageBox(Message{"Fehler : " + std::to_string(error->number()) + "\r\nDatei " + Shown(ui, CurFile) +
+                                  " ist womöglich nur teilweise umgeschaltet (may be partly switched)",
+                              "", Icon::Warning, Buttons::Ok});
     } else if (error) {
         ui.messageBox(Message{"Fehler : " + std::to_string(error->number()) + where, "", Icon::Warning, Buttons::Ok});
     }

@@ -5,6 +5,7 @@
 // Every layer may include this header; it depends on the standard library only.
 #pragma once
 
+#include <compare>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -102,6 +103,14 @@ enum class OpenMode {
     Change,  // to switch it: also locked against a second switching process
 };
 
+// What makes a file itself whatever it is called: its device (volume) and its
+// number there. Two paths with the same FileId name one file.
+struct FileId {
+    std::uint64_t device = 0;
+    std::uint64_t index = 0;
+    auto operator<=>(const FileId&) const = default;
+};
+
 // A map file opened for reading and writing; closed (and unlocked) when destroyed.
 class MapFile {
 public:
@@ -109,12 +118,16 @@ public:
 
     // Size of the file in bytes when it was opened.
     virtual std::uint64_t size() const = 0;
+    // The file's identity, taken when it was opened; nothing when the layer
+    // cannot tell (such a file is never taken for another).
+    virtual std::optional<FileId> id() const { return std::nullopt; }
     // Reads up to out.size() bytes at offset into out; returns how many were
     // there (fewer at the end of the file). Throws RunTimeError.
     virtual std::size_t readAt(std::uint64_t offset, std::span<std::uint8_t> out) = 0;
     // Writes one byte at offset, after checking right before it that the file
     // still reaches past offset and that its path still names this file; the
-    // file never grows. Throws RunTimeError, having written nothing.
+    // file never grows (where the system allows, nothing can shorten it
+    // between that check and the write). Throws RunTimeError, having written nothing.
     virtual void writeByteAt(std::uint64_t offset, std::uint8_t value) = 0;
     // Releases the lock of a Change open and may start putting what was
     // written on the medium; FileLayer::flush puts it there and waits for it.
@@ -142,9 +155,11 @@ public:
     // cannot be read. The same on every system: std::filesystem's.
     virtual std::vector<std::string> subfolders(const std::string& folder);
 
-    // Waits until everything written to files is on the medium. Returns one
-    // entry per file: nothing, or why that file's bytes may not be there
-    // (Failure::Unconfirmed when the medium failed without saying for which file).
+    // Waits until everything written to files is on the medium, which may
+    // close the written ones (the close is part of getting their bytes
+    // there). Returns one entry per file: nothing, or why that file's bytes
+    // may not be there (Failure::Unconfirmed when the medium failed without
+    // saying for which file).
     virtual std::vector<std::optional<RunTimeError>> flush(std::span<MapFile* const> files) = 0;
 
     // Whether path names a folder (following links).
@@ -153,6 +168,12 @@ public:
 
 // The file layer of the system the program runs on.
 std::unique_ptr<FileLayer> nativeFileLayer();
+
+// Raises the number of files the process may keep open to the most the system
+// allows it; run once at start.
+void raiseOpenFileLimit();
+// How many files the process may keep open at once (its descriptor limit).
+std::size_t openFileLimit();
 
 // The program's arguments in UTF-8, argv[0] first.
 std::vector<std::string> utf8Arguments(int argc, char** argv);

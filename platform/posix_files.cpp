@@ -1,12 +1,20 @@
 #include "posix_files.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <csignal>
+#include <cstdint>
 #include <cstring>
+#include <iterator>
 #include <dirent.h>
 #include <fcntl.h>
 #include <map>
+#include <string>
+#include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <thread>
 #include <unistd.h>
 #include <utility>
@@ -16,6 +24,23 @@ namespace ks::platform {
 namespace {
 
 constexpr std::chrono::milliseconds kLockRetry{10};  // between two tries to take a lock
+// The signal a broken write lease sends: one whose default action is to do nothing (SIGIO's ends the process).
+constexpr int kLeaseBreakSignal = SIGURG;
+
+// File systems (statfs f_type) whose syncfs writes back and commits every file
+// of theirs, so that one per batch covers the files: the local block file
+// systems and tmpfs. FUSE, network file systems and unknown ones may pass
+// syncfs by, so their files get one fdatasync each.
+constexpr std::uint32_t kSweptFileSystems[] = {
+    0xEF53,      // ext2, ext3, ext4
+    0x58465342,  // xfs
+    0x9123683E,  // btrfs
+    0xF2F52010,  // f2fs
+    0x4D44,      // vfat (msdos)
+    0x2011BAB0,  // exfat (the kernel's)
+    0x7366746E,  // ntfs3
+    0x01021994,  // tmpfs
+};
 
 [[noreturn]] void raiseErrno(int errnoValue)
 {
@@ -77,29 +102,57 @@ int setLock(int fd, short type)
     return retry([&] { return ::fcntl(fd, F_OFD_SETLK, &lock); });
 }
 
-// Takes the write lock, waiting a little for another process to let go of it.
+// Whether a lock call failed only because the file system keeps no such locks (they are advisory anyway).
+bool locksUnsupported(int errnoValue)
+{
+    return errnoValue == EINVAL || errnoValue == ENOLCK || errnoValue == EOPNOTSUPP;
+}
+
+// Takes the write lock of both kinds other programs use, an fcntl lock and a
+// flock lock, waiting a little for another process to let go of them.
 void lockForChange(int fd, std::chrono::milliseconds patience)
 {
     const auto giveUp = std::chrono::steady_clock::now() + patience;
-    while (setLock(fd, F_WRLCK) != 0) {
-        if (errno == EINVAL || errno == ENOLCK || errno == EOPNOTSUPP) {
-            return;  // the file system keeps no such locks; they are advisory anyway
+    for (;;) {
+        int held = setLock(fd, F_WRLCK) == 0 || locksUnsupported(errno) ? 0 : errno;
+        if (held == 0 && retry([fd] { return ::flock(fd, LOCK_EX | LOCK_NB); }) != 0 && !locksUnsupported(errno)) {
+            held = errno;
         }
-        if ((errno != EAGAIN && errno != EACCES) || std::chrono::steady_clock::now() >= giveUp) {
-            throw RunTimeError(Failure::Busy, errno);
+        if (held == 0) {
+            return;
+        }
+        if ((held != EAGAIN && held != EACCES && held != EWOULDBLOCK) || std::chrono::steady_clock::now() >= giveUp) {
+            throw RunTimeError(Failure::Busy, held);
         }
         std::this_thread::sleep_for(kLockRetry);
     }
 }
 
+// Takes a write lease: until it is let go, every other open of the file and
+// every truncation waits. false where none can be had (the file is open
+// elsewhere, belongs to another user, or its file system keeps no leases).
+bool takeLease(int fd)
+{
+#ifdef __linux__
+    return ::fcntl(fd, F_SETSIG, kLeaseBreakSignal) == 0 && ::fcntl(fd, F_SETLEASE, F_WRLCK) == 0;
+#else
+    static_cast<void>(fd);
+    return false;
+#endif
+}
+
 class PosixMapFile final : public MapFile {
 public:
-    PosixMapFile(int fd, std::string path, const struct stat& info)
-        : fd_(fd), path_(std::move(path)), info_(info)
+    PosixMapFile(int fd, std::string path, const struct stat& info, const PosixSeams& seams)
+        : fd_(fd), path_(std::move(path)), info_(info), seams_(seams)
     {
     }
 
     std::uint64_t size() const override { return static_cast<std::uint64_t>(info_.st_size); }
+    std::optional<FileId> id() const override
+    {
+        return FileId{static_cast<std::uint64_t>(info_.st_dev), static_cast<std::uint64_t>(info_.st_ino)};
+    }
 
     std::size_t readAt(std::uint64_t offset, std::span<std::uint8_t> out) override
     {
@@ -120,6 +173,11 @@ public:
 
     void writeByteAt(std::uint64_t offset, std::uint8_t value) override
     {
+        // Held from the first write to finishWrites: a truncation waits for the
+        // write, so the size checked below still holds when the byte lands.
+        if (!std::exchange(leaseAsked_, true)) {
+            leased_ = takeLease(fd_.get());
+        }
         struct stat now {};
         if (::fstat(fd_.get(), &now) != 0) {
             raiseErrno(errno);
@@ -131,6 +189,9 @@ public:
         if (::stat(path_.c_str(), &named) != 0 || !sameFile(named, now)) {
             throw RunTimeError(Failure::Changed);  // the path names another file now
         }
+        if (seams_.beforeWrite) {
+            seams_.beforeWrite(path_);
+        }
         const ssize_t put = retry([&] { return ::pwrite(fd_.get(), &value, 1, static_cast<off_t>(offset)); });
         if (put != 1) {
             raiseErrno(put < 0 ? errno : EIO);
@@ -140,7 +201,14 @@ public:
 
     // The write-back starts in flush(), for all of a batch's files in one sweep:
     // started here file by file, each one-page write would be a request of its own.
-    void finishWrites() override { setLock(fd_.get(), F_UNLCK); }
+    void finishWrites() override
+    {
+        if (std::exchange(leased_, false)) {
+            ::fcntl(fd_.get(), F_SETLEASE, F_UNLCK);
+        }
+        setLock(fd_.get(), F_UNLCK);
+        ::flock(fd_.get(), LOCK_UN);
+    }
 
     // Writes this file back, if anything is left, and waits for it; nothing
     // when none is due. Reports a failed write-back of this file, also one of
@@ -163,6 +231,28 @@ public:
         return std::nullopt;
     }
 
+    // Puts this file's written bytes on the medium by itself; reports its failure.
+    std::optional<RunTimeError> syncOwn()
+    {
+        int failed = retry([&] { return ::fdatasync(fd_.get()); }) == 0 ? 0 : errno;
+        if (failed == 0 && seams_.syncError) {
+            failed = seams_.syncError(path_);
+        }
+        return failed == 0 ? std::nullopt : std::optional(errnoError(failed));
+    }
+
+    // Closes the written file, which some file systems (FUSE, NFS) take as the
+    // moment to pass its data on; reports a failed close.
+    std::optional<RunTimeError> close()
+    {
+        written_ = false;
+        int failed = ::close(fd_.release()) == 0 ? 0 : errno;
+        if (failed == 0 && seams_.closeError) {
+            failed = seams_.closeError(path_);
+        }
+        return failed == 0 ? std::nullopt : std::optional(errnoError(failed));
+    }
+
     int fd() const { return fd_.get(); }
     dev_t device() const { return info_.st_dev; }
     bool written() const { return written_; }
@@ -171,8 +261,30 @@ private:
     Descriptor fd_;
     std::string path_;
     struct stat info_;
+    const PosixSeams& seams_;
     bool written_ = false;
+    bool leaseAsked_ = false;
+    bool leased_ = false;
 };
+
+// Whether one syncfs per batch is known to write back and commit every file
+// of the file system that fd lies on.
+bool sweptBySyncfs(int fd, const PosixSeams& seams)
+{
+#ifdef __linux__
+    struct statfs info {};
+    if (::fstatfs(fd, &info) != 0) {
+        return false;
+    }
+    const long type = seams.fileSystemType ? seams.fileSystemType(static_cast<long>(info.f_type))
+                                           : static_cast<long>(info.f_type);
+    return std::find(std::begin(kSweptFileSystems), std::end(kSweptFileSystems), static_cast<std::uint32_t>(type)) !=
+           std::end(kSweptFileSystems);
+#else
+    static_cast<void>(fd), static_cast<void>(seams);
+    return false;
+#endif
+}
 
 }  // namespace
 
@@ -208,36 +320,42 @@ std::unique_ptr<MapFile> PosixFileLayer::open(const std::string& path, OpenMode 
     if (path.empty()) {
         throw RunTimeError(Failure::NotRegular);
     }
-    // Look before opening: opening a pipe or a device has effects of its own.
-    struct stat before {};
-    if (::stat(path.c_str(), &before) != 0) {
+    // Look before opening, through a descriptor that opens nothing (opening a
+    // pipe or a device has effects of its own); then open that very file
+    // through it, whatever has taken its path's place meanwhile.
+    const Descriptor look(retry([&] { return ::open(path.c_str(), O_PATH | O_CLOEXEC); }));
+    if (look.get() < 0) {
         raiseErrno(errno);
     }
-    requireWritableRegular(before);
-    if (afterLook_) {
-        afterLook_(path);
+    struct stat info {};
+    if (::fstat(look.get(), &info) != 0) {
+        raiseErrno(errno);
     }
-    // O_NONBLOCK: should a pipe or device take the file's place after all, it never stalls us.
-    const int fd = retry([&] { return ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOCTTY | O_NONBLOCK); });
+    requireWritableRegular(info);
+    if (seams.afterLook) {
+        seams.afterLook(path);
+    }
+    constexpr int kFlags = O_RDWR | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;  // O_NONBLOCK: no open ever stalls
+    int fd = retry([&] { return ::open(("/proc/self/fd/" + std::to_string(look.get())).c_str(), kFlags); });
+    if (fd < 0 && errno == ENOENT) {  // no /proc: open the path again and make sure it is still the same file
+        fd = retry([&] { return ::open(path.c_str(), kFlags); });
+        struct stat opened {};
+        if (fd >= 0 && (::fstat(fd, &opened) != 0 || !sameFile(opened, info) || !S_ISREG(opened.st_mode))) {
+            ::close(fd);
+            throw RunTimeError(Failure::Changed);
+        }
+    }
     if (fd < 0) {
         raiseErrno(errno);
     }
     Descriptor owner(fd);
-    struct stat info {};
-    if (::fstat(fd, &info) != 0) {
-        raiseErrno(errno);
-    }
-    requireWritableRegular(info);
-    if (!sameFile(info, before)) {
-        throw RunTimeError(Failure::Changed);
-    }
     if (mode == OpenMode::Change) {
         lockForChange(fd, lockPatience_);
         if (::fstat(fd, &info) != 0) {  // the size after any wait for the lock
             raiseErrno(errno);
         }
     }
-    return std::make_unique<PosixMapFile>(owner.release(), path, info);
+    return std::make_unique<PosixMapFile>(owner.release(), path, info, seams);
 }
 
 std::vector<std::string> PosixFileLayer::regularFiles(const std::string& folder)
@@ -275,20 +393,34 @@ std::vector<std::string> PosixFileLayer::regularFiles(const std::string& folder)
 std::vector<std::optional<RunTimeError>> PosixFileLayer::flush(std::span<MapFile* const> files)
 {
     std::vector<std::optional<RunTimeError>> results(files.size());
-    std::map<dev_t, std::vector<std::size_t>> byDevice;  // written files per file system
+    const auto fileAt = [&](std::size_t i) { return static_cast<PosixMapFile*>(files[i]); };
+    std::map<dev_t, bool> swept;                        // per file system: whether syncfs covers its files
+    std::map<dev_t, std::vector<std::size_t>> byDevice;  // written files per file system that syncfs covers
     for (std::size_t i = 0; i < files.size(); ++i) {
-        auto* file = static_cast<PosixMapFile*>(files[i]);
-        if (file->written()) {
+        PosixMapFile* file = fileAt(i);
+        if (!file->written()) {
+            continue;
+        }
+        const auto known = swept.try_emplace(file->device(), false);
+        if (known.second) {
+            known.first->second = sweptBySyncfs(file->fd(), seams);
+        }
+        if (known.first->second) {
             byDevice[file->device()].push_back(i);
+        } else {  // its own flush and its close at once, so that a later file's failure cannot cloud them
+            results[i] = file->syncOwn();
+            auto closed = file->close();
+            if (!results[i]) {
+                results[i] = std::move(closed);
+            }
         }
     }
-    const auto fdOf = [&](std::size_t i) { return static_cast<PosixMapFile*>(files[i])->fd(); };
     std::map<dev_t, int> sweepError;  // errno of a failed syncfs per file system
 #ifdef __linux__
     // One syncfs per file system writes every file back in one sweep and commits
     // what copy-on-write file systems need.
     for (const auto& [device, indices] : byDevice) {
-        const int fd = fdOf(indices.front());
+        const int fd = fileAt(indices.front())->fd();
         if (retry([fd] { return ::syncfs(fd); }) != 0) {
             sweepError[device] = errno;
         }
@@ -297,17 +429,13 @@ std::vector<std::optional<RunTimeError>> PosixFileLayer::flush(std::span<MapFile
     // Each file's own wait tells whether its bytes were written.
     for (const auto& [device, indices] : byDevice) {
         for (const std::size_t i : indices) {
-            results[i] = static_cast<PosixMapFile*>(files[i])->waitForWriteBack();
+            results[i] = fileAt(i)->waitForWriteBack();
         }
     }
     // The fdatasync of one file makes the simplest file systems flush the device's cache.
     for (const auto& [device, indices] : byDevice) {
-        const int fd = fdOf(indices.front());
-#ifdef __linux__
+        const int fd = fileAt(indices.front())->fd();
         const bool failed = sweepError.count(device) != 0 || retry([&] { return ::fdatasync(fd); }) != 0;
-#else
-        const bool failed = retry([&] { return ::fsync(fd); }) != 0;
-#endif
         if (failed) {
             const int cause = sweepError.count(device) != 0 ? sweepError[device] : errno;
             for (const std::size_t i : indices) {
@@ -317,12 +445,38 @@ std::vector<std::optional<RunTimeError>> PosixFileLayer::flush(std::span<MapFile
             }
         }
     }
+    for (const auto& [device, indices] : byDevice) {
+        for (const std::size_t i : indices) {
+            auto closed = fileAt(i)->close();
+            if (!results[i]) {
+                results[i] = std::move(closed);
+            }
+        }
+    }
     return results;
 }
 
 std::unique_ptr<FileLayer> nativeFileLayer()
 {
     return std::make_unique<PosixFileLayer>();
+}
+
+void raiseOpenFileLimit()
+{
+    struct rlimit limit {};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &limit);  // may be refused above the system's own ceiling; then it stays
+    }
+}
+
+std::size_t openFileLimit()
+{
+    struct rlimit limit {};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) {
+        return SIZE_MAX;
+    }
+    return static_cast<std::size_t>(limit.rlim_cur);
 }
 
 std::vector<std::string> utf8Arguments(int argc, char** argv)

@@ -120,6 +120,10 @@ public:
     }
 
     std::uint64_t size() const override { return size_; }
+    std::optional<FileId> id() const override
+    {
+        return FileId{info_.dwVolumeSerialNumber, (std::uint64_t{info_.nFileIndexHigh} << 32) | info_.nFileIndexLow};
+    }
 
     std::size_t readAt(std::uint64_t offset, std::span<std::uint8_t> out) override
     {
@@ -169,7 +173,9 @@ public:
         if (written_ && !::FlushFileBuffers(handle_.get())) {
             flushed_ = windowsError(::GetLastError());
         }
-        handle_.reset();
+        if (handle_ && !::CloseHandle(handle_.release()) && written_ && !flushed_) {
+            flushed_ = windowsError(::GetLastError());
+        }
     }
 
     // Why this file's written bytes may not be on the medium, if they may not.
@@ -197,9 +203,39 @@ bool isRegularEntry(const std::wstring& folder, const WIN32_FIND_DATAW& entry)
     return target && target->regular();
 }
 
-// What an argument with * or ? stands for, as the Windows C runtime expands
-// them (the shells leave that to each program): the matching names of its
-// folder in name order, or the argument itself when nothing matches.
+// Whether name matches pattern, whose * stands for any run of characters and
+// ? for any one, without regard to case; a pattern ending in ".*" also
+// matches the name without an extension, as on the Windows command line.
+bool wildcardMatch(std::wstring_view pattern, std::wstring_view name)
+{
+    const auto same = [](wchar_t a, wchar_t b) { return ::CompareStringOrdinal(&a, 1, &b, 1, TRUE) == CSTR_EQUAL; };
+    std::size_t p = 0;
+    std::size_t n = 0;
+    std::size_t star = std::wstring_view::npos;  // the last * passed, and where its run would end next
+    std::size_t resume = 0;
+    while (n < name.size()) {
+        if (p < pattern.size() && pattern[p] == L'*') {
+            star = p++;
+            resume = n;
+        } else if (p < pattern.size() && (pattern[p] == L'?' || same(pattern[p], name[n]))) {
+            ++p, ++n;
+        } else if (star != std::wstring_view::npos) {
+            p = star + 1;
+            n = ++resume;
+        } else {
+            return false;
+        }
+    }
+    while (p < pattern.size() && pattern[p] == L'*') {
+        ++p;
+    }
+    return p == pattern.size() ||
+           (pattern.ends_with(L".*") && name.find(L'.') == std::wstring_view::npos &&
+            wildcardMatch(pattern.substr(0, pattern.size() - 2), name));
+}
+
+}  // namespace
+
 std::vector<std::string> expandWildcards(const std::string& arg)
 {
     constexpr std::string_view kWildcards = "*?";
@@ -210,12 +246,13 @@ std::vector<std::string> expandWildcards(const std::string& arg)
     }
     std::vector<std::string> matches;
     try {
+        const std::wstring pattern = widen(arg.substr(folder.size()));
         WIN32_FIND_DATAW entry{};
         const FindHandle search(
             ::FindFirstFileExW(apiPath(arg).c_str(), FindExInfoBasic, &entry, FindExSearchNameMatch, nullptr, 0));
         for (bool more = static_cast<bool>(search); more; more = ::FindNextFileW(search.get(), &entry)) {
             const std::wstring_view name = entry.cFileName;
-            if (name != L"." && name != L"..") {
+            if (name != L"." && name != L".." && wildcardMatch(pattern, name)) {
                 matches.push_back(folder + narrow(name));
             }
         }
@@ -228,8 +265,6 @@ std::vector<std::string> expandWildcards(const std::string& arg)
     std::sort(matches.begin(), matches.end());
     return matches;
 }
-
-}  // namespace
 
 std::wstring widen(std::string_view utf8)
 {
@@ -261,6 +296,27 @@ std::string narrow(std::wstring_view utf16)
     return utf8;
 }
 
+namespace {
+
+// The absolute form of path, as GetFullPathNameW makes it.
+std::wstring fullPath(const std::wstring& path)
+{
+    std::wstring full(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length = ::GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+        if (length == 0) {
+            raiseLastError();
+        }
+        if (length < full.size()) {
+            full.resize(length);
+            return full;
+        }
+        full.resize(length);  // the length asked for, with its terminating zero
+    }
+}
+
+}  // namespace
+
 std::wstring apiPath(const std::string& path)
 {
     const std::wstring wide = widen(path);
@@ -270,17 +326,22 @@ std::wstring apiPath(const std::string& path)
     if (startsWith(wide, kLongPrefix)) {
         return wide;
     }
-    std::wstring full(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD length = ::GetFullPathNameW(wide.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
-        if (length == 0) {
-            raiseLastError();
+    // Only the folder is made absolute: the last name stays exactly as given, so that a
+    // name the folder lists with a trailing dot or space ("x.img.", "y.img ") is that file.
+    std::size_t cut = wide.find_last_of(L"\\/");
+    if (cut == std::wstring::npos && wide.size() >= 2 && wide[1] == L':') {
+        cut = 1;  // a drive's current folder, as in C:x.img
+    }
+    const std::wstring name = cut == std::wstring::npos ? wide : wide.substr(cut + 1);
+    std::wstring full;
+    if (name.empty() || name == L"." || name == L"..") {
+        full = fullPath(wide);
+    } else {
+        full = fullPath(cut == std::wstring::npos ? L"." : wide.substr(0, cut + 1));
+        if (full.back() != L'\\') {
+            full += L'\\';
         }
-        if (length < full.size()) {
-            full.resize(length);
-            break;
-        }
-        full.resize(length);  // the length asked for, with its terminating zero
+        full += name;
     }
     if (startsWith(full, kDevicePrefix) || startsWith(full, kLongPrefix)) {
         throw RunTimeError(Failure::NotRegular);  // a device name such as CON or COM1
@@ -417,6 +478,16 @@ bool WindowsFileLayer::isFolder(const std::string& path)
 std::unique_ptr<FileLayer> nativeFileLayer()
 {
     return std::make_unique<WindowsFileLayer>();
+}
+
+void raiseOpenFileLimit()
+{
+    // Files are opened as handles, which have no limit of their own to raise.
+}
+
+std::size_t openFileLimit()
+{
+    return SIZE_MAX;
 }
 
 std::vector<std::string> utf8Arguments(int argc, char** argv)

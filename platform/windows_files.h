@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "platform.h"
 
@@ -74,6 +75,12 @@ std::string narrow(std::wstring_view utf16);
 // (\\?\UNC\ for a share) so that no length limit applies. Throws RunTimeError:
 // NotRegular for an empty path or a device path (\\.\).
 std::wstring apiPath(const std::string& path);
+
+// What an argument with * or ? stands for, as the Windows C runtime expands
+// them (the shells leave that to each program): the names of its folder that
+// match it, long names only (never through a short 8.3 name), in name order,
+// or the argument itself when nothing matches.
+std::vector<std::string> expandWildcards(const std::string& arg);
 
 // The run-time error for a failed call whose GetLastError() was code, with the
 // system's own words.

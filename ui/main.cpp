@@ -20,6 +20,7 @@ int main(int argc, char** argv)
     QApplication::setApplicationVersion(QStringLiteral(KS_VERSION));
     QApplication::setWindowIcon(ks::ui::appIcon());
     ks::ui::installGermanQtTexts();
+    ks::platform::raiseOpenFileLimit();
     const auto files = ks::platform::nativeFileLayer();
     ks::ui::MainWindow window(*files);
     window.listAtStart(parsed.path);

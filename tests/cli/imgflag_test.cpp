@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <iomanip>
+#include <ranges>
 #include <sstream>
 
 #include "cli/imgflag.h"
@@ -29,14 +31,15 @@ struct CliCase {
 void PrintTo(const CliCase& c, std::ostream* os) { *os << c.name; }
 
 // text with {D} replaced by folder and the '/' of the path after it by the system's separator; in
-// JSON with the backslashes of the path doubled.
+// JSON with the separators doubled.
 std::string expand(std::string text, const std::string& folder)
 {
     const bool json = text.starts_with("{\n");
     for (auto at = text.find("{D}"); at != std::string::npos; at = text.find("{D}", at)) {
         std::string path = folder + text.substr(at + 3, text.find_first_of("\t\n\"", at) - at - 3);
         std::replace(path.begin(), path.end(), '/', platform::kPathSeparators.front());
-        for (auto slash = path.find('\\'); json && slash != std::string::npos; slash = path.find('\\', slash + 2)) {
+        const bool doubled = json && platform::kPathSeparators.front() == '\\';
+        for (auto slash = path.find('\\'); doubled && slash != std::string::npos; slash = path.find('\\', slash + 2)) {
             path.insert(slash, 1, '\\');
         }
         text.replace(at, text.find_first_of("\t\n\"", at) - at, path);
@@ -106,8 +109,14 @@ const CliCase kCases[] = {
      {"opaque", "{D}", "{D}K.gmap/"}, 1, "no-tre\t{D}E.gmap\nno-access\t{D}K.gmap\nbad-tre\t{D}c.tre\nno-access\t{D}K.gmap/\n",
      "imgflag: {D}K.gmap: P/1/1.TRE: read-only\nimgflag: {D}K.gmap/: P/1/1.TRE: read-only\n"},
 #ifndef _WIN32  // names Windows does not allow
-    {"NamesCannotFakeALine", "x\ntransparent\tother.img\tchanged=o e\x1b[2J\x7f\xc2\x9b\\.img=t", {"status", "{D}"}, 0,
-     "transparent\t{D}e\\x1b[2J\\x7f\\xc2\\x9b\\\\.img\nopaque\t{D}x\\ntransparent\\tother.img\\tchanged\n", ""},
+    {"NamesCannotFakeALine", "x\ntransparent\tother.img\tchanged=o e\x1b[2J\x7f\xc2\x9b\\\xe2\x80\xae\xe2\x81\xa9\xe2\x80\xa8.img=t",
+     {"status", "{D}"}, 0,
+     "transparent\t{D}e\\x1b[2J\\x7f\\xc2\\x9b\\\\\\xe2\\x80\\xae\\xe2\\x81\\xa9\\xe2\\x80\\xa8.img\n"
+     "opaque\t{D}x\\ntransparent\\tother.img\\tchanged\n", ""},
+    {"JsonEscapesWhatCouldHideOrFakeText", "a\x7f\xc2\x9b\xc2\x85\xe2\x80\xae\xe2\x80\xa8\xe2\x81\xa6.img=o", {"--json", "status", "{D}"}, 0,
+     "{\n  \"command\": \"status\",\n  \"dry_run\": false,\n  \"files\": [\n    {\n"
+     "      \"path\": \"{D}a\\u007f\\u009b\\u0085\\u202e\\u2028\\u2066.img\",\n      \"state\": \"opaque\",\n"
+     "      \"maps\": 1,\n      \"transparent_maps\": 0\n    }\n  ]\n}\n", ""},
 #endif
     {"Version", "", {"--version"}, 0, "imgflag " KS_EXPECTED_VERSION "\n", ""},
 #define KS_TRY_HELP "\nTry 'imgflag --help' for more information.\n"  // ends every usage error
@@ -187,14 +196,27 @@ TEST_F(Imgflag, AFailedWriteOrFlushMakesTheLineAnError)
     EXPECT_EQ(testing::readFile(one), TileBuilder::kind("o"));
     EXPECT_EQ(testing::readFile(three), TileBuilder::combined({2, 0, 0}).build());
 
-    out.str(""), err.str("");
+    out.str(""), err.str(""), env.log.clear();
+    const std::string link = dir.file("link.img");
+    std::filesystem::create_hard_link(testing::u8(fine), testing::u8(link));
     env.files.flushFailure = [&](const std::string& path) {
         return path == fine ? std::optional(platform::RunTimeError(platform::Failure::Unconfirmed)) : std::nullopt;
     };
-    EXPECT_EQ(imgflag({"transparent", fine, fine}), kExitProblem);
-    EXPECT_EQ(out.str(), "error\t" + fine + "\ntransparent\t" + fine + "\tunchanged\n") << "the second found it switched";
-    EXPECT_EQ(err.str(), "imgflag: " + fine + ": the new flag byte may not have reached the medium: the medium "
-                         "reported a write error without saying for which file\n");
+    EXPECT_EQ(imgflag({"transparent", fine, link, fine}), kExitProblem);
+    EXPECT_EQ(out.str(), "error\t" + fine + "\nerror\t" + link + "\nerror\t" + fine + "\n") << "one file, one outcome";
+    EXPECT_EQ(std::pair(env.count("write"), testing::readFile(link)), std::pair(1L, TileBuilder::kind("t")));
+}
+
+TEST_F(Imgflag, ThreeHundredTilesAreAllSwitchedWithTwentyDescriptors)
+{
+    for (int i = 0; i < 300; ++i) {
+        dir.put(std::to_string(i / 20) + "/t" + std::to_string(i) + ".img", TileBuilder::kind("o"));  // 15 folders of 20
+    }
+    env.files.openLimit = 20;  // the waiting files take them all: then they are flushed, and the run goes on
+    EXPECT_EQ(imgflag({"-q", "-r", "transparent", dir.path()}), kExitOk);
+    EXPECT_EQ(out.str() + err.str(), "");
+    const auto files = dir.files();
+    EXPECT_EQ(std::ranges::count(files | std::views::values, TileBuilder::kind("t")), 300);
 }
 
 TEST_F(Imgflag, StopsAfterTheCurrentFileWhenAskedOrWhenTheReportCannotBeWritten)

@@ -256,7 +256,8 @@ TEST_F(Container, TheWriterRereadsTheFlagByteAndFlushesWhatItWroteBeforeAFailure
     };
     probeAndWrite(1);
     ASSERT_EQ(env.ui.messages.size(), 1U);
-    EXPECT_EQ(env.ui.messages[0].prompt, "Fehler : 61");
+    EXPECT_EQ(env.ui.messages[0].prompt, "Fehler : 61\r\nDatei " + env.ui.toUpper(path) +
+                                             " ist womöglich nur teilweise umgeschaltet (may be partly switched)");
     EXPECT_EQ(testing::readFile(path), TileBuilder::combined({2, 0, 0}).build());
     EXPECT_EQ(env.count("flush T.IMG"), 2);
 }

@@ -14,6 +14,8 @@
 #ifdef _WIN32
 #include "platform/windows_files.h"
 #else
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/inotify.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -209,6 +211,26 @@ TEST(FileLayer, AChangeKeepsOthersOutAndItsWriteNeverGrowsTheFile)
     EXPECT_EQ(failure([&] { file->writeByteAt(0x103F, 2); }).second, "the file was truncated or replaced meanwhile");
     EXPECT_EQ(testing::readFile(tile), Bytes(kTile.begin(), kTile.begin() + 0x103F));
 }
+
+TEST(FileLayer, ANameWithATrailingDotOrSpaceIsItselfAndAWildcardMatchesLongNamesOnly)
+{
+    testing::TempDir dir;
+    WindowsFileLayer files;
+    const std::vector<std::string> names = {"backup.img~", "map.imgold", "x.img", "x.img.", "y.img "};
+    for (const std::string& name : names) {
+        DWORD put = 0;
+        ::WriteFile(handleOn(dir.file(name), 0, CREATE_ALWAYS).get(), kTile.data(), DWORD(kTile.size()), &put, nullptr);
+    }
+    EXPECT_EQ(expandWildcards(dir.file("*.img")), std::vector{dir.file("x.img")}) << "never through a short name";
+    files.open(dir.file("x.img."), OpenMode::Change)->writeByteAt(0x103F, 2);
+    files.open(dir.file("y.img "), OpenMode::Change)->writeByteAt(0x103F, 2);
+    for (const std::string& name : names) {
+        Bytes bytes(kTile.size() + 1);
+        bytes.resize(files.open(dir.file(name), OpenMode::Probe)->readAt(0, bytes));
+        EXPECT_EQ(bytes, name.back() == '.' || name.back() == ' ' ? TileBuilder::kind("t") : kTile) << name;
+        ::DeleteFileW(apiPath(dir.file(name)).c_str());
+    }
+}
 #else
 TEST(FileLayer, LooksAtAPipeWithoutOpeningItAndUsesNothingPutInTheFilesPlaceAfterTheLook)
 {
@@ -221,20 +243,34 @@ TEST(FileLayer, LooksAtAPipeWithoutOpeningItAndUsesNothingPutInTheFilesPlaceAfte
     EXPECT_EQ(failure([&] { files.open(fifo, OpenMode::Probe); }).first, 75);
     char event[256];
     EXPECT_EQ(::read(watch, event, sizeof event), -1) << "a blocked writer would have been released";
-    ::close(watch);
 
+    // What takes the path's place after the look is never opened: the file looked at is, and its write is refused.
     const std::string path = dir.file("f.img");
-    const std::pair<std::function<void(const std::string&)>, std::string> swaps[] = {
-        {[](const std::string& p) { fs::remove(p), ::mkfifo(p.c_str(), 0644); }, "not a regular file"},
-        {[&](const std::string& p) { fs::rename(dir.put("other.img", kTile), p); },
-         "the file was truncated or replaced meanwhile"},
-    };
-    for (const auto& [swap, reason] : swaps) {
+    using Swap = std::function<void(const std::string&)>;
+    for (const Swap& swap : {Swap([&](const std::string& p) { fs::remove(p), ::mkfifo(p.c_str(), 0644), ::inotify_add_watch(watch, p.c_str(), IN_OPEN); }),
+                             Swap([&](const std::string& p) { fs::rename(dir.put("other.img", kTile), p); })}) {
         dir.put("f.img", kTile);
-        PosixFileLayer swapped(std::chrono::seconds(3), swap);
-        EXPECT_EQ(failure([&] { swapped.open(path, OpenMode::Probe); }).second, reason);
+        files.seams.afterLook = swap;
+        EXPECT_EQ(failure([&] { files.open(path, OpenMode::Change)->writeByteAt(0, 1); }).second,
+                  "the file was truncated or replaced meanwhile");
+        EXPECT_EQ(fs::is_fifo(path) ? kTile : testing::readFile(path), kTile);
         fs::remove(path);
     }
+    inotify_event first{};  // the pipe's first event: its open, or the end of the watch when it went
+    EXPECT_FALSE(::read(watch, &first, sizeof first) > 0 && (first.mask & IN_OPEN)) << "a blocked writer was released";
+    ::close(watch);
+    // A truncation between the check and the write waits for the write lease; a flock holder is waited for.
+    files.seams.afterLook = nullptr;
+    files.seams.beforeWrite = [](const std::string& p) {
+        EXPECT_EQ(::open(p.c_str(), O_WRONLY | O_TRUNC | O_NONBLOCK), -1) << "the file would grow back";
+    };
+    files.open(dir.put("f.img", kTile), OpenMode::Change)->writeByteAt(0x103F, 2);
+    const Bytes bytes = testing::readFile(path);
+    EXPECT_EQ(std::pair(bytes.size(), bytes[0x103F]), std::pair(kTile.size(), std::uint8_t{2}));
+    const int other = ::open(path.c_str(), O_RDONLY);
+    ASSERT_EQ(::flock(other, LOCK_EX), 0);
+    EXPECT_EQ(failure([&] { PosixFileLayer(kShortPatience).open(path, OpenMode::Change); }).second, "in use by another program");
+    ::close(other);
 }
 
 TEST(RunTimeErrors, CarryTheirNumberAndText)

@@ -14,14 +14,15 @@ std::string nameOf(const std::string& path)
 class ScriptedFile final : public platform::MapFile {
 public:
     ScriptedFile(std::unique_ptr<platform::MapFile> inner, std::string path, Log& log,
-                 const std::function<void(const std::string&)>& beforeWrite)
-        : inner(std::move(inner)), path(std::move(path)), log_(log), beforeWrite_(beforeWrite)
+                 const std::function<void(const std::string&)>& beforeWrite, std::size_t& open)
+        : inner(std::move(inner)), path(std::move(path)), log_(log), beforeWrite_(beforeWrite), open_(++open)
     {
         log_.push_back("open " + nameOf(this->path));
     }
-    ~ScriptedFile() override { log_.push_back("close " + nameOf(path)); }
+    ~ScriptedFile() override { log_.push_back("close " + nameOf(path)), --open_; }
 
     std::uint64_t size() const override { return inner->size(); }
+    std::optional<platform::FileId> id() const override { return inner->id(); }
     std::size_t readAt(std::uint64_t offset, std::span<std::uint8_t> out) override
     {
         log_.push_back("read " + nameOf(path));
@@ -43,6 +44,7 @@ public:
 private:
     Log& log_;
     const std::function<void(const std::string&)>& beforeWrite_;
+    std::size_t& open_;
 };
 
 }  // namespace
@@ -88,7 +90,18 @@ std::string ScriptedUi::toUpper(const std::string& text) const
 
 std::unique_ptr<platform::MapFile> ScriptedFileLayer::open(const std::string& path, platform::OpenMode mode)
 {
-    return std::make_unique<ScriptedFile>(native_->open(path, mode), path, log_, beforeWrite);
+    if (open_ >= openLimit) {
+        throw platform::RunTimeError(platform::Failure::TooManyFiles);
+    }
+    return std::make_unique<ScriptedFile>(native_->open(path, mode), path, log_, beforeWrite, open_);
+}
+
+std::vector<std::string> ScriptedFileLayer::regularFiles(const std::string& folder)
+{
+    if (open_ >= openLimit) {
+        throw platform::RunTimeError(platform::Failure::TooManyFiles);
+    }
+    return native_->regularFiles(folder);
 }
 
 std::vector<std::optional<platform::RunTimeError>> ScriptedFileLayer::flush(std::span<platform::MapFile* const> files)

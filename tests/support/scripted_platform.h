@@ -14,6 +14,9 @@
 #include <vector>
 
 #include "platform/platform.h"
+#ifndef _WIN32
+#include "platform/posix_files.h"
+#endif
 
 namespace ks::platform {
 
@@ -87,15 +90,24 @@ public:
     std::function<void(const std::string& path)> beforeWrite;
     // Gives the flush of a file's path a failure.
     std::function<std::optional<platform::RunTimeError>(const std::string& path)> flushFailure;
+    // Files it lets be open at once; one more, or a folder listed then, fails as the system does without a
+    // free descriptor.
+    std::size_t openLimit = SIZE_MAX;
+#ifndef _WIN32
+    // The system's file layer's own seams: a swap after the look, a truncation right before
+    // the write, the file system's type, a failed fdatasync or close.
+    platform::PosixSeams& seams() { return static_cast<platform::PosixFileLayer&>(*native_).seams; }
+#endif
 
     std::unique_ptr<platform::MapFile> open(const std::string& path, platform::OpenMode mode) override;
-    std::vector<std::string> regularFiles(const std::string& folder) override { return native_->regularFiles(folder); }
+    std::vector<std::string> regularFiles(const std::string& folder) override;
     std::vector<std::optional<platform::RunTimeError>> flush(std::span<platform::MapFile* const> files) override;
     bool isFolder(const std::string& path) override { return native_->isFolder(path); }
 
 private:
     Log& log_;
     std::unique_ptr<platform::FileLayer> native_;
+    std::size_t open_ = 0;  // files open now
 };
 
 // The scripted UI and file layer sharing one log.

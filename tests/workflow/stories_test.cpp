@@ -44,7 +44,7 @@ protected:
 
     // One step: choose NAME | cancel | open [NAME] | answer cancel | mark all | mark none | mark INDEX |
     // transparent | opaque | restart | put NAME=KIND | rm NAME | rmdir | ro NAME | failflush NAME |
-    // fifo NAME | link NAME TARGET
+    // fifo NAME | link NAME TARGET | fs MAGIC (the file system's type, hex) | failsync NAME | failclose NAME
     void step(const std::string& text)
     {
         const std::string verb = text.substr(0, text.find(' '));
@@ -64,6 +64,9 @@ protected:
             {"fifo", [&] { ::mkfifo(path(arg).c_str(), 0644); }},
             {"link", [&] { fs::create_symlink(testing::u8(path(arg.substr(arg.find(' ') + 1))),
                                               testing::u8(path(arg.substr(0, arg.find(' '))))); }},
+            {"fs", [&] { env.files.seams().fileSystemType = [type = std::stol(arg, nullptr, 16)](long) { return type; }; }},
+            {"failsync", [&] { env.files.seams().syncError = [=, this](const std::string& p) { return p == path(arg) ? EIO : 0; }; }},
+            {"failclose", [&] { env.files.seams().closeError = [=, this](const std::string& p) { return p == path(arg) ? EIO : 0; }; }},
 #endif
             {"failflush", [&] {
                  env.files.flushFailure = [this, arg](const std::string& p) {
@@ -201,8 +204,16 @@ const Story kStories[] = {
      "fifo FIFO.IMG; link LINK.IMG A.IMG; link DANGLING.IMG NOWHERE.IMG; link LOOP.IMG LOOP.IMG; link DIRLINK.IMG SUB; "
      "choose A.IMG; rm L.IMG; fifo L.IMG; mark all; transparent",
      "question L.IMG|writer 75|finished", "A.IMG  <T>|LINK.IMG  <T>", "Pfad {DIR} hat 2 Dateien", "A.IMG=t"},
-    {"NamesWithControlCharactersShowEscaped", "A\x1b[2J.IMG=o B\nC.TXT=txt", "choose A\x1b[2J.IMG",
-     "notimg B\\nC.TXT", "A\\X1B[2J.IMG  < >", "Pfad {DIR} hat 1 Dateien", ""},
+    {"NamesWithControlCharactersShowEscapedAfterUpperCasing",
+     "a\x1b[2J.img=o a\\nb.img=o a\nb.img=o t\t\xe2\x80\xae\x7f\xc2\x9b\xe2\x80\xa8.img=o C.TXT=txt", "choose a\nb.img",
+     "notimg C.TXT", "A\\\\NB.IMG  < >|A\\nB.IMG  < >|A\\x1b[2J.IMG  < >|T\\t\\xe2\\x80\\xae\\x7f\\xc2\\x9b\\xe2\\x80\\xa8.IMG  < >",
+     "Pfad {DIR} hat 4 Dateien", ""},
+    {"OnAFuseMediumEachFileIsFlushedOnItsOwn", "A.IMG=o B.IMG=o C.IMG=o",
+     "choose A.IMG; fs 65735546; failsync B.IMG; mark all; transparent", "flushed B.IMG|finished",
+     "A.IMG  <T>|B.IMG  <T>|C.IMG  <T>", "Pfad {DIR} hat 3 Dateien", "A.IMG=t B.IMG=t C.IMG=t"},
+    {"OnExt4OneSweepCoversTheBatchAndEveryCloseCounts", "A.IMG=o B.IMG=o C.IMG=o",
+     "choose A.IMG; fs EF53; failsync B.IMG; failclose C.IMG; mark all; transparent", "flushed C.IMG|finished",
+     "A.IMG  <T>|B.IMG  <T>|C.IMG  <T>", "Pfad {DIR} hat 3 Dateien", "A.IMG=t B.IMG=t C.IMG=t"},
 #endif
 };
 
@@ -263,6 +274,18 @@ TEST_F(Stories, ProbesCostTwoReadsAndABatchFlushesOnceBeforeItsEndMessage)
                                           "box Transparenz-Änderung beendet ... (finished)|" + listing, '|'));
     step("cancel");
     EXPECT_EQ(env.log.at(env.log.size() - 13), "dialog at " + path("A.IMG"));
+}
+
+TEST_F(Stories, ThreeHundredTilesAreAllSwitchedWithTwentyDescriptors)
+{
+    for (int i = 100; i < 400; ++i) {
+        testing::putFiles(dir, "T" + std::to_string(i) + ".IMG=o", expected);
+    }
+    env.files.openLimit = 20;  // the waiting files take them all: then they are flushed, and the batch goes on
+    step("choose T100.IMG"), step("mark all"), step("transparent");
+    EXPECT_EQ(env.ui.messages, std::vector{box("finished")});
+    std::ranges::for_each(expected, [](auto& file) { file.second = TileBuilder::kind("t"); });
+    EXPECT_EQ(dir.files(), expected);
 }
 
 }  // namespace
