@@ -116,7 +116,8 @@ const CliCase kCases[] = {
     {"JsonEscapesWhatCouldHideOrFakeText", "a\x7f\xc2\x9b\xc2\x85\xe2\x80\xae\xe2\x80\xa8\xe2\x81\xa6.img=o", {"--json", "status", "{D}"}, 0,
      "{\n  \"command\": \"status\",\n  \"dry_run\": false,\n  \"files\": [\n    {\n"
      "      \"path\": \"{D}a\\u007f\\u009b\\u0085\\u202e\\u2028\\u2066.img\",\n      \"state\": \"opaque\",\n"
-     "      \"maps\": 1,\n      \"transparent_maps\": 0\n    }\n  ]\n}\n", ""},
+     "      \"maps\": 1,\n      \"transparent_maps\": 0,\n      \"draw_priority_min\": null,\n"
+     "      \"draw_priority_max\": null\n    }\n  ]\n}\n", ""},
 #endif
     {"Version", "", {"--version"}, 0, "imgflag " KS_EXPECTED_VERSION "\n", ""},
 #define KS_TRY_HELP "\nTry 'imgflag --help' for more information.\n"  // ends every usage error
