@@ -16,14 +16,16 @@ How the options map to ks_bench and Google Benchmark's flags:
   --only A,B       parts (default floor,list,batch,noflush      --benchmark_filter=(PART|...)/
                    and containers): floor = floor, guarded and
                    floor-ro; noflush = no-flush; scripted =
-                   list-scripted; containers = container
+                   list-scripted; containers = container;
+                   perfile = batch-per-file (flushed per file)
   --no-containers  leaves the containers out of the filter
   --window         adds the window to the filter
   --repeats N      timed runs per measurement (default 7)       --benchmark_repetitions=N, and always
                    --benchmark_enable_random_interleaving=true --benchmark_report_aggregates_only=true
   --folder DIR     where the folders of tiles go                TMPDIR=DIR
-  --slow-medium DIR  batch, no-flush and batch-per-file of      TMPDIR=DIR, the filter
-                   contour tiles only, on DIR (--files N: 1000, --repeats default 3)
+  --slow-medium DIR  batch, no-flush and batch-per-file of      TMPDIR=DIR, the filter,
+                   contour tiles on DIR, one pass per run       --benchmark_min_time=0.01
+                   (--files N: default 1000; --repeats default 3)
   --out FILE       the JSON (default build-bench/bench.json)    --benchmark_out=FILE
   --benchmark_...  passed on as they are (e.g. --benchmark_min_time=0.2)
 The tables come from bench/ratios.py FILE.
@@ -50,7 +52,7 @@ while [ $# -gt 0 ]; do
     esac
     shift
 done
-[ -n "$slow" ] && sizes=${sizes:-1000} repeats=${repeats:-3}
+[ -n "$slow" ] && sizes=${sizes:-1000} repeats=${repeats:-3} pass=(--benchmark_min_time=0.01 "${pass[@]}")
 parts=$(echo ",$only," | sed -e 's/,floor,/,floor,guarded,floor-ro,/; s/,noflush,/,no-flush,/' \
     -e 's/,scripted,/,list-scripted,/; s/,containers,/,/; s/,perfile,/,batch-per-file,/; s/^,//; s/,$//; s/,/|/g')
 [[ ",$only," == *,containers,* ]] && containers=container

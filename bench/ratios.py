@@ -47,7 +47,7 @@ table(["tiles", "files", "floor", "guarded", "floor-ro", "list", "list/floor", "
 table(["tiles", "files", "batch", "no-flush", "batch/no-flush", "finish", "flush", "RSS B/f", "heap B/f"],
       [[t, f"{n:,}", fmt(per(s, "batch")), fmt(per(s, "no-flush")), ratio(per(s, "batch"), per(s, "no-flush")),
         counter(s, "batch", "finish_us", 2), counter(s, "batch", "flush_us", 2), counter(s, "list", "rss_per_file"),
-        counter(s, "list", "heap_per_file")] for (t, n), s in folders if "batch" in s or "no-flush" in s])
+        counter(s, "list", "heap_per_file")] for (t, n), s in folders if {"batch", "no-flush", "list"} & s.keys()])
 table(["tiles", "files", "window µs/file", "RSS B/f", "heap B/f"],
       [[t, f"{n:,}", fmt(per(s, "window")), counter(s, "window", "rss_per_file"), counter(s, "window", "heap_per_file")]
        for (t, n), s in folders if "window" in s])
