@@ -1,671 +1,459 @@
-// Measures the listing and batch passes against the floor of the job.
-//
-// Method (docs/performance.md): for each tile form and folder size a fresh
-// folder of copies of a real mkgmap tile is written to the given file system
-// and synced; the page cache stays warm. Every measurement runs once to warm
-// up and then `repeats` times, the ones compared interleaved in the same
-// round so that a disturbance hits both; the median and the spread (min-max)
-// of the wall-clock time are reported per file in microseconds.
-//   floor      enumerate the folder; per file open it for reading and writing
-//              by its name in the folder, read the first 4 KiB, read the TRE
-//              header unless that read held it, close it
-//   guarded    the floor plus the program's two checks around each open: a
-//              stat of the type before it, an fstat of the identity after it
-//   floor-ro   the floor opened read-only (for comparison only)
-//   list       the workflow's listing pass, real file layer, a lean Ui
-//   batch      mark all, switch every file (each run toggles it, so every run
-//              writes one byte per file), flush, end message, relisting
-//   no-flush   the same batch through a file layer whose finishWrites and
-//              flush do nothing
-// Listing memory: resident and heap bytes added by the first listing, per file.
-// finish, flush: the part of the batch spent in finishWrites and in flush.
-// Combined containers: the reads and the time of listing one container.
-// --window: the listing through the real window, offscreen, for its time and memory.
-// --slow-medium DIR: the batch on a slow medium, flushed per file (the old
-// way) against one flush per batch.
+// The I/O benchmark on Google Benchmark (method: docs/performance.md; bench.sh maps its options to the library's
+// flags, bench/ratios.py makes the tables). PART/TILES/files:N times one pass over a folder of N copies of a tile
+// per iteration, container/LAYOUT/maps:N one listing of a combined container; the rates count files and maps.
+// Sizes come from KS_BENCH_SIZES (default 1000,10000); the folders go below TMPDIR.
+#include <benchmark/benchmark.h>
+#include <dirent.h>
+#include <fcntl.h>
 #include <malloc.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <QApplication>
 #include <algorithm>
-#include <cstdio>
 #include <cstdlib>
-#include <memory>
-#include <optional>
-#include <set>
-#include <string>
-#include <tuple>
-#include <utility>
-#include <vector>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <sstream>
 
-#include "bench_support.h"
+#include "container/le.h"
+#include "platform/posix_files.h"
 #include "support/scripted_platform.h"
-#include "support/temp_dir.h"
 #include "support/tile_builder.h"
 #include "ui/main_window.h"
-#include "workflow/workflow.h"
+#include "ui/widgets.h"
 
 namespace {
 
-using namespace ks::bench;
+using namespace ks::platform;
+using Clock = std::chrono::steady_clock;
 
-constexpr int kDefaultRepeats = 7;                // timed runs per measurement
-constexpr int kDefaultSlowFiles = 1000;           // tiles in the slow-medium batch
-constexpr int kDefaultSlowRepeats = 3;            // timed runs per slow-medium variant
-constexpr int kFirstMapName = 63240000;           // tiles are named 63240000.img, 63240001.img, ...
-constexpr int kWarmFiles = 10;                    // tiles in the folder listed to warm up
-constexpr int kContainerSizes[] = {100, 1000};    // maps in the combined containers listed
+constexpr int kFirstMapName = 63240000;  // tiles are named 63240000.img, 63240001.img, ...
+constexpr int kWarmFiles = 10;           // tiles in the folder listed to warm up
 constexpr const char* kEndMessage = "Transparenz-Änderung beendet ... (finished)";
+
+// Container layout the floor reads (0-based offsets).
+constexpr std::size_t kFirstEntry = 0x600;      // first directory entry of a container
+constexpr std::size_t kEntrySize = 0x200;       // bytes per directory entry
+constexpr std::size_t kDirectoryRead = 4096;    // the floor's first read: the directory
+constexpr std::size_t kTreHeaderSpan = 0x40;    // TRE header bytes up to the flag byte
+constexpr int kLargestExponent = 30;            // the largest block-size exponent the job accepts
+constexpr std::uint8_t kTransparentBit = 0x02;  // in the TRE flag byte
+
+// A tile form measured: a checked-in mkgmap sample (tests/data).
+struct TileForm { const char* name; const char* sample; };
+constexpr TileForm kForms[] = {{"contour", "contour.img"}, {"compact", "opaque.img"}, {"bigblock", "bigblock.img"}};
+
+// Owns a descriptor; closes it when it goes.
+struct Fd { ~Fd() { if (fd >= 0) ::close(fd); } int fd; };
+
+// The offset of the first TRE header named in the directory bytes of a plain
+// (unmasked) container, or nothing.
+std::optional<std::uint64_t> firstTreHeader(const std::uint8_t* bytes, std::size_t got)
+{
+    const int exponent = got < kFirstEntry ? kLargestExponent + 1 : bytes[0x61] + bytes[0x62];
+    for (std::size_t e = kFirstEntry; exponent <= kLargestExponent && e + kEntrySize <= got; e += kEntrySize) {
+        if (std::memcmp(bytes + e + 9, "TRE", 3) == 0 && bytes[e + 0x10] == 0 && bytes[e + 0x11] == 0) {
+            return std::uint64_t{ks::le::load<std::uint16_t>(std::span<const std::uint8_t, 2>(bytes + e + 0x20, 2))}
+                   << exponent;
+        }
+    }
+    return std::nullopt;
+}
+
+// The floor: what any tool must do at least to tell the transparency of every
+// tile of a folder. Enumerates the folder; per regular file opens it with
+// openFlags by its name in the folder, reads the first 4 KiB (the directory),
+// reads the TRE header unless that read held it, and closes it. guarded adds
+// the program's two checks: a stat of the type before the open, an fstat of
+// the identity after it. Returns how many transparent tiles it saw.
+long floorPass(const std::string& folder, int openFlags, bool guarded)
+{
+    const std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(folder.c_str()), ::closedir);
+    long transparent = 0;
+    std::uint8_t directory[kDirectoryRead];
+    while (const dirent* entry = dir ? ::readdir(dir.get()) : nullptr) {
+        struct stat before {}, opened {};
+        if (entry->d_type != DT_REG || (guarded && (::fstatat(::dirfd(dir.get()), entry->d_name, &before, 0) != 0 ||
+                                                    !S_ISREG(before.st_mode)))) {
+            continue;
+        }
+        const Fd fd{::openat(::dirfd(dir.get()), entry->d_name, openFlags | O_CLOEXEC | O_NOCTTY | O_NONBLOCK)};
+        if (fd.fd < 0 || (guarded && (::fstat(fd.fd, &opened) != 0 || opened.st_ino != before.st_ino ||
+                                      opened.st_dev != before.st_dev))) {
+            continue;
+        }
+        const ssize_t got = ::pread(fd.fd, directory, sizeof directory, 0);
+        const auto tre = firstTreHeader(directory, got < 0 ? 0 : static_cast<std::size_t>(got));
+        std::uint8_t flags = 0;
+        if (tre && *tre + kTreHeaderSpan <= static_cast<std::uint64_t>(got)) {
+            flags = directory[*tre + kTreHeaderSpan - 1];
+        } else if (tre && ::pread(fd.fd, directory, kTreHeaderSpan, off_t(*tre)) == ssize_t{kTreHeaderSpan}) {
+            flags = directory[kTreHeaderSpan - 1];
+        }
+        transparent += (flags & kTransparentBit) != 0 ? 1 : 0;
+    }
+    return transparent;
+}
+
+// A lean Ui: the list in memory, every box answered OK and counted, the file
+// dialog always returning `choice`.
+class BenchUi final : public Ui {
+public:
+    std::string choice, lastPrompt;
+    std::size_t boxes = 0;
+    std::vector<std::string> texts;
+    std::vector<char> marks;
+
+    Answer messageBox(const Message& m) override { ++boxes; lastPrompt = m.prompt; return Answer::Ok; }
+    std::optional<std::string> chooseFile(const std::vector<FileFilter>&, std::size_t, const std::string&) override
+    {
+        return choice;
+    }
+    void listClear() override { texts.clear(); marks.clear(); }
+    void listAdd(const std::string& text) override { texts.push_back(text); marks.push_back(0); }
+    std::size_t listCount() const override { return texts.size(); }
+    std::string listText(std::size_t i) const override { return texts.at(i); }
+    bool listMarked(std::size_t i) const override { return marks.at(i) != 0; }
+    void listSetMarked(std::size_t i, bool marked) override { marks.at(i) = marked ? 1 : 0; }
+    void listSetAllMarked(bool marked) override { std::ranges::fill(marks, marked ? 1 : 0); }
+    void listFocusFirst() override {}
+    void setCaption(const std::string&) override {}
+    void setWaitVisible(bool) override {}
+    void processEvents() override {}
+    std::string toUpper(const std::string& text) const override
+    {
+        std::string out = text;
+        std::ranges::transform(out, out.begin(), [](char c) { return c >= 'a' && c <= 'z' ? char(c - 'a' + 'A') : c; });
+        return out;
+    }
+};
+
+// The real file layer behind a thin wrapper that counts what the program asks
+// of it and decides how written bytes reach the medium. Every variant pays the
+// same wrapper.
+class WrappedFiles final : public FileLayer {
+public:
+    enum class Flush {
+        PerBatch,  // the program's way: finishWrites, then one flush of the batch
+        PerFile,   // the old way: an fdatasync right after each file's writes; the batch's flush finds nothing left
+        None,      // the bytes stay in the page cache (the lock goes with the close)
+    };
+    explicit WrappedFiles(Flush flush) : flush_(flush) {}
+
+    long opens = 0, reads = 0, bytesRead = 0;
+    double finishSeconds = 0, flushSeconds = 0;  // spent in MapFile::finishWrites, in flush
+
+    std::unique_ptr<MapFile> open(const std::string& path, OpenMode mode) override
+    {
+        ++opens;
+        return std::make_unique<File>(real_.open(path, mode), path, *this);
+    }
+    std::vector<std::string> regularFiles(const std::string& folder) override { return real_.regularFiles(folder); }
+    bool isFolder(const std::string& path) override { return real_.isFolder(path); }
+    std::vector<std::optional<RunTimeError>> flush(std::span<MapFile* const> files) override
+    {
+        std::vector<MapFile*> inner;
+        std::ranges::transform(files, back_inserter(inner), [](auto* f) { return static_cast<File*>(f)->inner.get(); });
+        const auto start = Clock::now();
+        auto results = flush_ == Flush::PerBatch ? real_.flush(inner) : decltype(real_.flush(inner))(files.size());
+        flushSeconds += std::chrono::duration<double>(Clock::now() - start).count();
+        return results;
+    }
+
+private:
+    struct File final : MapFile {
+        File(std::unique_ptr<MapFile> file, std::string path, WrappedFiles& layer)
+            : inner(std::move(file)), path(std::move(path)), layer(layer) {}
+        std::uint64_t size() const override { return inner->size(); }
+        std::size_t readAt(std::uint64_t o, std::span<std::uint8_t> out) override
+        {
+            ++layer.reads;
+            layer.bytesRead += static_cast<long>(out.size());
+            return inner->readAt(o, out);
+        }
+        void writeByteAt(std::uint64_t o, std::uint8_t v) override { inner->writeByteAt(o, v); }
+        void finishWrites() override
+        {
+            const auto start = Clock::now();
+            if (layer.flush_ != Flush::None) {
+                inner->finishWrites();
+            }
+            if (layer.flush_ == Flush::PerFile) {  // fdatasync reaches the file's data through any descriptor of it
+                const Fd fd{::open(path.c_str(), O_RDONLY | O_CLOEXEC)};
+                if (fd.fd < 0 || ::fdatasync(fd.fd) != 0) {
+                    throw errnoError(errno);
+                }
+            }
+            layer.finishSeconds += std::chrono::duration<double>(Clock::now() - start).count();
+        }
+        std::unique_ptr<MapFile> inner;
+        std::string path;
+        WrappedFiles& layer;
+    };
+
+    Flush flush_;
+    PosixFileLayer real_;
+};
 
 // A workflow with its own lean Ui over a file layer.
 struct Session {
-    explicit Session(ks::platform::FileLayer& files, const std::string& firstFile) : platform{ui, files}, flow(platform)
+    Session(FileLayer& files, const std::string& first) : platform{ui, files}, flow(platform) { ui.choice = first; }
+    // Lists the folder; whether that showed `files` entries and no box.
+    bool list(std::int64_t files)
     {
-        ui.choice = firstFile;
+        const std::size_t boxes = ui.boxes;
+        flow.mn_Datei_Click();
+        return ui.texts.size() == static_cast<std::size_t>(files) && ui.boxes == boxes;
+    }
+    // Marks and switches every file; whether only the end message came and the relisting shows every file switched.
+    bool batch(bool transparent)
+    {
+        const std::size_t boxes = ui.boxes;
+        flow.cmd_Mark_Click();
+        flow.cmd_Trnsp_Click(transparent ? 1 : 0);
+        const char* kennung = transparent ? ks::container::kKennungTransparent : ks::container::kKennungOpaque;
+        return ui.boxes == boxes + 1 && ui.lastPrompt == kEndMessage &&
+               std::ranges::all_of(ui.texts, [&](const std::string& t) { return t.ends_with(kennung); });
     }
     BenchUi ui;
-    ks::platform::Platform platform;
+    Platform platform;
     ks::workflow::Workflow flow;
 };
 
-// Lists the session's folder; exits when the listing is not all of it, unreported.
-void listOrDie(Session& s, std::size_t files, const char* what)
+// Runs job and sets the resident (/proc/self/statm) and heap bytes (small and
+// mapped blocks) it added per item as counters; returns what job returned.
+bool memoryOf(benchmark::State& state, double items, const std::function<bool()>& job)
 {
-    const std::size_t boxes = s.ui.boxes;
-    s.flow.mn_Datei_Click();
-    if (s.ui.texts.size() != files || s.ui.boxes != boxes) {
-        std::fprintf(stderr, "%s: listed %zu of %zu files, %zu boxes (%s)\n", what, s.ui.texts.size(), files,
-                     s.ui.boxes - boxes, s.ui.lastPrompt.c_str());
-        std::exit(1);
-    }
+    const auto inUse = [] {
+        ::malloc_trim(0);  // what the allocator keeps spare does not count
+        std::ifstream statm("/proc/self/statm");
+        long pages = 0, resident = 0;
+        statm >> pages >> resident;
+        return std::pair{double(resident * sysconf(_SC_PAGESIZE)), double(::mallinfo2().uordblks + ::mallinfo2().hblkhd)};
+    };
+    const auto before = inUse();
+    const bool ok = job();
+    const auto after = inUse();
+    state.counters.insert({{"rss_per_file", (after.first - before.first) / items},
+                           {"heap_per_file", (after.second - before.second) / items}});
+    return ok;
 }
 
-// Marks every file and switches it; exits unless the pass ended with only the
-// end message and a relisting that shows every file switched.
-void batchOrDie(Session& s, bool transparent, const char* what)
+// A folder below TMPDIR, and the state of the tiles in it.
+struct Folder {
+    std::string first() const { return dir.file(std::to_string(kFirstMapName) + ".img"); }  // what the dialog "chooses"
+    ks::testing::TempDir dir;
+    bool transparent = false;  // the samples are opaque; every batch switches them all
+};
+
+// The folder named key, filled by fill and synced at its first use, kept to the end.
+Folder& folderOf(const std::string& key, const std::function<void(const ks::testing::TempDir&)>& fill)
 {
-    const std::size_t boxes = s.ui.boxes;
-    s.flow.cmd_Mark_Click();
-    s.flow.cmd_Trnsp_Click(transparent ? 1 : 0);
-    const char* expected = transparent ? ks::container::kKennungTransparent : ks::container::kKennungOpaque;
-    if (s.ui.boxes != boxes + 1 || s.ui.lastPrompt != kEndMessage || !s.ui.allEndWith(expected)) {
-        std::fprintf(stderr, "%s: the batch did not switch every file (%zu boxes, last: %s)\n", what,
-                     s.ui.boxes - boxes, s.ui.lastPrompt.c_str());
-        std::exit(1);
-    }
-}
-
-// ---------------------------------------------------------------- folders of tiles
-
-// A fresh folder holding `files` copies of tile, synced to the medium.
-struct TileFolder {
-    TileFolder(const std::string& base, const ks::testing::Bytes& tile, int files) : dir(base)
-    {
-        char name[32];
-        for (int i = 0; i < files; ++i) {
-            std::snprintf(name, sizeof name, "%08d.img", kFirstMapName + i);
-            ks::testing::writeFile(dir.file(name), tile);
-        }
-        first = dir.file(std::to_string(kFirstMapName) + ".img");
+    static std::map<std::string, std::unique_ptr<Folder>> folders;
+    auto& folder = folders[key];
+    if (!folder) {
+        folder = std::make_unique<Folder>();
+        fill(folder->dir);
         ::sync();
     }
-    ks::testing::TempDir dir;
-    std::string first;  // the file the dialog "chooses"
-};
-
-// A form of tile measured: a checked-in mkgmap sample.
-struct TileForm {
-    std::string name;
-    std::string sample;  // file name in tests/data
-    std::string note;    // where its TRE header lies
-};
-
-// Every tile form the benchmark knows.
-const std::vector<TileForm>& tileForms()
-{
-    static const std::vector<TileForm> forms = {
-        {"contour", "contour.img", "6 KiB contour tile, TRE header at 0x1200, past the first 4 KiB: two reads"},
-        {"compact", "opaque.img", "5 KiB tile, TRE header at 0xE00, inside the first 4 KiB: one read"},
-        {"bigblock", "bigblock.img", "16 KiB tile, 4096-byte blocks, TRE header at 0x2000: two reads"},
-    };
-    return forms;
+    return *folder;
 }
 
-// What to measure, from the command line.
-struct Options {
-    std::vector<int> sizes = {1000, 10000};
-    std::vector<std::string> forms = {"contour", "compact"};
-    std::set<std::string> only;  // empty: everything
-    int repeats = kDefaultRepeats;
-    std::string base;            // where the folders go; the system's temporary folder when empty
-    std::string slowMedium;      // a folder on the slow medium: run that measurement only
-    int slowFiles = kDefaultSlowFiles;
-    int slowRepeats = kDefaultSlowRepeats;
-    bool containers = true;
-    bool window = false;         // also list through the real window
-};
-
-// Whether the measurement named what runs (--only names some; none: all).
-bool wanted(const Options& o, const char* what)
+// The folder of `files` copies of form's tile, named 63240000.img, 63240001.img, ...
+Folder& folderOf(const TileForm& form, std::int64_t files)
 {
-    return o.only.empty() || o.only.count(what) != 0;
-}
-
-// Prints a median with its spread.
-void printStats(const Stats& s)
-{
-    std::printf(" %7.2f (%5.2f-%5.2f)", s.median, s.min, s.max);
-}
-
-// ---------------------------------------------------------------- the measurements
-
-// What the listing of one folder costs against the floor.
-struct ListingFigures {
-    std::vector<double> floor, guarded, floorReadOnly, list;  // us per file, one per timed run
-    double residentPerFile = 0;  // bytes the first listing added, per file
-    double heapPerFile = 0;
-};
-
-// Times the floors and the listing, interleaved, and takes the memory of the first listing.
-ListingFigures measureListing(const Options& o, const TileFolder& folder, int files)
-{
-    ListingFigures f;
-    const auto n = static_cast<double>(files);
-    const auto count = static_cast<std::size_t>(files);
-    ks::platform::PosixFileLayer posix;
-    Session listing(posix, folder.first);
-    ::malloc_trim(0);  // what the allocator keeps spare does not count
-    const long rssBefore = residentBytes();
-    const long heapBefore = heapBytes();
-    listOrDie(listing, count, "list");
-    ::malloc_trim(0);
-    f.residentPerFile = static_cast<double>(residentBytes() - rssBefore) / n;
-    f.heapPerFile = static_cast<double>(heapBytes() - heapBefore) / n;
-
-    for (int r = -1; r < o.repeats; ++r) {  // r = -1: the warm-up
-        const bool kept = r >= 0;
-        if (wanted(o, "floor")) {
-            const double plain = timePerItem(n, [&] {
-                if (floorPass(folder.dir.path(), O_RDWR) != 0) {
-                    std::fprintf(stderr, "floor: a tile is transparent\n");
-                }
-            });
-            const double guarded = timePerItem(n, [&] { floorPass(folder.dir.path(), O_RDWR, Guards::TypeAndId); });
-            const double readOnly = timePerItem(n, [&] { floorPass(folder.dir.path(), O_RDONLY); });
-            if (kept) {
-                f.floor.push_back(plain);
-                f.guarded.push_back(guarded);
-                f.floorReadOnly.push_back(readOnly);
-            }
+    return folderOf(form.name + std::to_string(files), [&](const ks::testing::TempDir& dir) {
+        const auto tile = ks::testing::readFile(std::string(KS_SAMPLE_DIR) + "/" + form.sample);
+        for (int i = 0; i < files; ++i) {
+            ks::testing::writeFile(dir.file(std::to_string(kFirstMapName + i) + ".img"), tile);
         }
-        if (wanted(o, "list")) {
-            const double t = timePerItem(n, [&] { listOrDie(listing, count, "list"); });
-            if (kept) {
-                f.list.push_back(t);
-            }
-        }
+    });
+}
+
+// Times pass, one per iteration over state.range(0) items; a set-up that was
+// not ok or a pass that went wrong makes the benchmark's error.
+void timePasses(benchmark::State& state, bool ok, const std::function<bool()>& pass)
+{
+    for (auto _ : state) {
+        ok = pass() && ok;
     }
-    return f;
+    if (!ok) {
+        state.SkipWithError("a pass went wrong: the floor misread, or the program listed or switched other files");
+    }
+    state.SetItemsProcessed(state.iterations() * state.range(0));
 }
 
-// Prints the listing time with the lean Ui against the tests' scripted Ui, to
-// show what the scripted Ui's logging would add.
-void compareScriptedUi(const Options& o, const TileForm& form, const TileFolder& folder, int files)
+void floorBench(benchmark::State& state, const TileForm* form, int openFlags, bool guarded)
 {
-    const auto n = static_cast<double>(files);
-    ks::platform::PosixFileLayer posix;
-    Session lean(posix, folder.first);
-    ks::testing::Log log;
-    ks::testing::ScriptedUi scripted(log);
-    ks::platform::Platform platform{scripted, posix};
+    const Folder& folder = folderOf(*form, state.range(0));
+    timePasses(state, true, [&] {
+        return floorPass(folder.dir.path(), openFlags, guarded) == (folder.transparent ? state.range(0) : 0);
+    });
+}
+
+void listBench(benchmark::State& state, const TileForm* form)
+{
+    PosixFileLayer posix;
+    Session s(posix, folderOf(*form, state.range(0)).first());
+    const auto pass = [&] { return s.list(state.range(0)); };
+    timePasses(state, memoryOf(state, state.range(0), pass), pass);
+}
+
+void listScriptedBench(benchmark::State& state, const TileForm* form)
+{
+    const std::string chosen = folderOf(*form, state.range(0)).first();
+    ks::testing::ScriptedPlatform scripted;
+    PosixFileLayer posix;
+    Platform platform{scripted.ui, posix};
     ks::workflow::Workflow flow(platform);
-    std::vector<double> leanTimes, scriptedTimes;
-    for (int r = -1; r < o.repeats; ++r) {
-        const double t1 = timePerItem(n, [&] { listOrDie(lean, static_cast<std::size_t>(files), "list"); });
-        const double t2 = timePerItem(n, [&] {
-            scripted.choices.emplace_back(folder.first);
-            flow.mn_Datei_Click();
-        });
-        if (r >= 0) {
-            leanTimes.push_back(t1);
-            scriptedTimes.push_back(t2);
-        }
-    }
-    std::printf("%-8s %6d list with the lean Ui %.2f us/file, with the scripted Ui %.2f us/file (%zu entries, "
-                "%zu log lines in all)\n",
-                form.name.c_str(), files, statsOf(leanTimes).median, statsOf(scriptedTimes).median,
-                scripted.list.size(), log.size());
+    timePasses(state, true, [&] {
+        scripted.ui.choices.emplace_back(chosen);
+        flow.mn_Datei_Click();
+        return scripted.ui.list.size() == static_cast<std::size_t>(state.range(0));
+    });
 }
 
-// What the batch costs with its flush and without.
-struct BatchFigures {
-    std::vector<double> batch, noFlush;  // us per file, one per timed run
-    std::vector<double> finishing;       // of batch: in MapFile::finishWrites
-    std::vector<double> flushing;        // of batch: in FileLayer::flush
-};
-
-// Times the batch with its flush and without, interleaved; every run toggles
-// every tile, and the disk is synced before each run, outside the time.
-BatchFigures measureBatch(const Options& o, const TileFolder& folder, int files)
+// Every pass switches every tile; the disk is synced before each, outside the time.
+void batchBench(benchmark::State& state, const TileForm* form, WrappedFiles::Flush flush)
 {
-    BatchFigures f;
-    const auto n = static_cast<double>(files);
-    const auto count = static_cast<std::size_t>(files);
-    WrappedFiles flushing(WrappedFiles::Flush::PerBatch);
-    WrappedFiles notFlushing(WrappedFiles::Flush::None);
-    Session withFlush(flushing, folder.first);
-    Session withoutFlush(notFlushing, folder.first);
-    listOrDie(withFlush, count, "batch");
-    listOrDie(withoutFlush, count, "no-flush");
-    bool transparent = true;  // the tiles start opaque
-    for (int r = -1; r < o.repeats; ++r) {
-        const bool kept = r >= 0;
-        if (wanted(o, "batch")) {
-            ::sync();
-            const double finishBefore = flushing.finishSeconds;
-            const double flushBefore = flushing.flushSeconds;
-            const double t = timePerItem(n, [&] { batchOrDie(withFlush, transparent, "batch"); });
-            transparent = !transparent;
-            if (kept) {
-                f.batch.push_back(t);
-                f.finishing.push_back((flushing.finishSeconds - finishBefore) / n * 1e6);
-                f.flushing.push_back((flushing.flushSeconds - flushBefore) / n * 1e6);
-            }
-        }
-        if (wanted(o, "noflush")) {
-            ::sync();
-            const double t = timePerItem(n, [&] { batchOrDie(withoutFlush, transparent, "no-flush"); });
-            transparent = !transparent;
-            if (kept) {
-                f.noFlush.push_back(t);
-            }
-        }
-    }
-    ::sync();
-    return f;
+    Folder& folder = folderOf(*form, state.range(0));
+    WrappedFiles layer(flush);
+    Session s(layer, folder.first());
+    timePasses(state, s.list(state.range(0)), [&] {
+        state.PauseTiming();
+        ::sync();
+        folder.transparent = !folder.transparent;
+        state.ResumeTiming();
+        return s.batch(folder.transparent);
+    });
+    const double us = 1e6 / static_cast<double>(std::max<std::int64_t>(state.iterations() * state.range(0), 1));
+    state.counters.insert({{"finish_us", layer.finishSeconds * us}, {"flush_us", layer.flushSeconds * us}});
 }
 
-// Prints the median and spread of v, or a dash when nothing was measured; returns the figures.
-Stats showStats(const std::vector<double>& v)
+// List fill and repaint included; the memory is taken after a first listing of
+// a small folder has set up what every later one shares (fonts, caches).
+void windowBench(benchmark::State& state, const TileForm* form)
 {
-    if (v.empty()) {
-        std::printf(" %21s", "-");
-        return Stats{};
-    }
-    const Stats s = statsOf(v);
-    printStats(s);
-    return s;
-}
-
-// The ratio of two medians, or 0 when either is missing.
-double ratio(const Stats& a, const Stats& b)
-{
-    return a.median > 0 && b.median > 0 ? a.median / b.median : 0.0;
-}
-
-// One row of the folder table: listing against the floors, listing memory,
-// and the batch with and without its flush, for one tile form and size.
-void measureFolder(const Options& o, const TileForm& form, int files)
-{
-    const TileFolder folder(o.base, ks::testing::readFile(std::string(KS_SAMPLE_DIR) + "/" + form.sample), files);
-    if (o.only.count("scripted") != 0) {
-        compareScriptedUi(o, form, folder, files);
-    }
-    const ListingFigures l = measureListing(o, folder, files);
-    BatchFigures b;
-    if (wanted(o, "batch") || wanted(o, "noflush")) {
-        b = measureBatch(o, folder, files);
-    }
-    std::printf("%-8s %6d", form.name.c_str(), files);
-    const Stats floor = showStats(l.floor);
-    const Stats guarded = showStats(l.guarded);
-    showStats(l.floorReadOnly);
-    const Stats list = showStats(l.list);
-    std::printf(" %5.2f %5.2f", ratio(list, floor), ratio(list, guarded));
-    const Stats batch = showStats(b.batch);
-    const Stats noFlush = showStats(b.noFlush);
-    std::printf(" %5.2f %7.0f %7.0f", ratio(batch, noFlush), l.residentPerFile, l.heapPerFile);
-    std::printf(" %7.2f %7.2f\n", b.finishing.empty() ? 0.0 : statsOf(b.finishing).median,
-                b.flushing.empty() ? 0.0 : statsOf(b.flushing).median);
-    std::fflush(stdout);
-}
-
-// Listing through the real window, offscreen, list fill and repaint included:
-// the time, and the memory its list keeps, per file.
-void measureWindow(const Options& o, const TileForm& form, int files)
-{
-    const TileFolder folder(o.base, ks::testing::readFile(std::string(KS_SAMPLE_DIR) + "/" + form.sample), files);
-    const auto n = static_cast<double>(files);
-    const TileFolder small(o.base, ks::testing::readFile(std::string(KS_SAMPLE_DIR) + "/" + form.sample), kWarmFiles);
-    ks::platform::PosixFileLayer posix;
+    std::string chosen = folderOf(*form, kWarmFiles).first();
+    PosixFileLayer posix;
     ks::ui::MainWindow window(posix);
-    std::string chosen = small.first;
-    window.qtUi().setMessageHook([](const ks::platform::Message&) { return ks::platform::Answer::Ok; });
+    window.qtUi().setMessageHook([](const Message&) { return Answer::Ok; });
     window.qtUi().setChooseFileHook([&] { return std::optional<std::string>(chosen); });
     window.show();
-    QApplication::processEvents();
-    auto* list = window.findChild<ks::ui::EntryList*>();
-    const auto listOnce = [&](int expected) {
+    const auto* list = window.findChild<ks::ui::EntryList*>();
+    const auto listing = [&](std::int64_t expected) {
         window.workflow().mn_Datei_Click();
         QApplication::processEvents();  // the list draws its new entries
-        if (list == nullptr || list->count() != expected) {
-            std::fprintf(stderr, "window: the listing went wrong\n");
-            std::exit(1);
-        }
+        return list != nullptr && list->count() == expected;
     };
-    // The window's first listing sets up what every later one shares (fonts, caches).
-    listOnce(kWarmFiles);
-    chosen = folder.first;
-    ::malloc_trim(0);
-    const long rssBefore = residentBytes();
-    const long heapBefore = heapBytes();
-    listOnce(files);
-    ::malloc_trim(0);
-    const double rssPerFile = static_cast<double>(residentBytes() - rssBefore) / (n - kWarmFiles);
-    const double heapPerFile = static_cast<double>(heapBytes() - heapBefore) / (n - kWarmFiles);
-    std::vector<double> times;
-    for (int r = -1; r < o.repeats; ++r) {
-        const double t = timePerItem(n, [&] { listOnce(files); });
-        if (r >= 0) {
-            times.push_back(t);
-        }
-    }
-    std::printf("%-8s %6d", form.name.c_str(), files);
-    printStats(statsOf(times));
-    std::printf(" %7.0f %7.0f\n", rssPerFile, heapPerFile);
-    std::fflush(stdout);
+    const bool warm = listing(kWarmFiles);
+    chosen = folderOf(*form, state.range(0)).first();
+    const auto pass = [&] { return listing(state.range(0)); };
+    timePasses(state, memoryOf(state, static_cast<double>(state.range(0) - kWarmFiles), pass) && warm, pass);
 }
 
-// How the maps of a combined container lie.
-enum class Layout {
-    Packed,  // TileBuilder::combined: one TRE entry per map, the headers back to back after the directory
-    Spread,  // as mkgmap writes a gmapsupp: RGN, TRE and LBL entries per map, each map's subfiles in turn
-};
-
 constexpr std::uint8_t kSpreadExponent = 12;          // 4 KiB blocks, as large containers use
+constexpr std::uint64_t kSpreadBlock = 1U << kSpreadExponent;
 constexpr std::uint64_t kSpreadMapBytes = 64 * 1024;  // one map's subfiles in a spread container
 constexpr std::uint64_t kSpreadTreAt = 48 * 1024;     // its TRE header, after its RGN data
 
-// A combined container of `maps` maps, one in four transparent, laid out as layout says.
-ks::testing::TileBuilder containerOf(int maps, Layout layout)
+// A combined container of `maps` maps, one in four transparent. Packed: TileBuilder::combined, one TRE entry per
+// map, the headers back to back after the directory. Spread: as mkgmap writes a gmapsupp, RGN, TRE and LBL
+// entries per map, each map's subfiles in turn.
+ks::testing::TileBuilder containerOf(std::uint64_t maps, bool spread)
 {
     std::vector<std::uint8_t> flags;
-    for (int k = 0; k < maps; ++k) {
-        flags.push_back(k % 4 == 1 ? 0x02 : 0x00);
+    for (std::uint64_t k = 0; k < maps; ++k) {
+        flags.push_back(k % 4 == 1 ? kTransparentBit : 0);
     }
-    if (layout == Layout::Packed) {
+    if (!spread) {
         return ks::testing::TileBuilder::combined(flags);
     }
     auto builder = ks::testing::TileBuilder::combined({}, kSpreadExponent);
-    constexpr std::uint64_t kBlock = std::uint64_t{1} << kSpreadExponent;
-    const std::uint64_t directoryEnd = kFirstEntry + 3 * static_cast<std::uint64_t>(maps) * kEntrySize;
-    const std::uint64_t dataStart = (directoryEnd + kBlock - 1) / kBlock * kBlock;
+    const std::uint64_t dataStart = (kFirstEntry + 3 * maps * kEntrySize + kSpreadBlock - 1) & ~(kSpreadBlock - 1);
+    const auto block = [](std::uint64_t offset) { return static_cast<std::uint16_t>(offset / kSpreadBlock); };
     std::vector<ks::testing::Entry> entries;
-    for (int k = 0; k < maps; ++k) {
-        const std::uint64_t map = dataStart + static_cast<std::uint64_t>(k) * kSpreadMapBytes;
-        const auto block = [&](std::uint64_t offset) { return static_cast<std::uint16_t>(offset / kBlock); };
-        char name[16];
-        std::snprintf(name, sizeof name, "%08d", kFirstMapName + k);
-        entries.push_back({"RGN", block(map), 0, name});
-        entries.push_back({"TRE", block(map + kSpreadTreAt), 0, name});
-        entries.push_back({"LBL", block(map + kSpreadTreAt + kBlock), 0, name});
-        builder.header(map + kSpreadTreAt, flags[static_cast<std::size_t>(k)]);
+    for (std::uint64_t k = 0; k < maps; ++k) {
+        const std::uint64_t map = dataStart + k * kSpreadMapBytes;
+        const std::string name = std::to_string(kFirstMapName + k);
+        entries.insert(entries.end(), {{"RGN", block(map), 0, name}, {"TRE", block(map + kSpreadTreAt), 0, name},
+                                       {"LBL", block(map + kSpreadTreAt + kSpreadBlock), 0, name}});
+        builder.header(map + kSpreadTreAt, flags[k]);
     }
-    builder.entries(entries);
-    builder.size(dataStart + static_cast<std::uint64_t>(maps) * kSpreadMapBytes);
+    builder.entries(entries).size(dataStart + maps * kSpreadMapBytes);
     return builder;
 }
 
-// Listing a folder that holds one combined container of `maps` maps: the
-// opens, reads and bytes it costs, and its time.
-void measureContainer(const Options& o, int maps, Layout layout)
+// The opens, reads and bytes of one listing are counted before the timed
+// listings, which go through the bare file layer.
+void containerBench(benchmark::State& state, bool spread)
 {
-    const ks::testing::TempDir dir(o.base);
-    const std::string path = dir.file("gmapsupp.img");
-    const auto builder = containerOf(maps, layout);
-    const ks::testing::Image image = builder.image();
-    if (layout == Layout::Packed) {
-        ks::testing::writeFile(path, builder.build());  // in one write, as a copy of a container is made
-    } else {
-        image.writeTo(path);  // sparse: the 64 MiB of a 1,000-map container take no room
-    }
-    ::sync();
-
+    const auto maps = static_cast<std::uint64_t>(state.range(0));
+    const auto builder = containerOf(maps, spread);
+    const auto image = builder.image();
+    const std::string path = folderOf(std::to_string(spread) + "/" + std::to_string(maps), [&](const auto& dir) {
+        if (!spread) {
+            ks::testing::writeFile(dir.file("gmapsupp.img"), builder.build());  // in one write, as a copy is made
+        } else {
+            image.writeTo(dir.file("gmapsupp.img"));  // sparse: the 64 MiB of 1,000 maps take no room
+        }
+    }).dir.file("gmapsupp.img");
     WrappedFiles counting(WrappedFiles::Flush::None);
     Session counted(counting, path);
-    listOrDie(counted, 1, "container");
     const std::string expected = "GMAPSUPP.IMG  <T " + std::to_string(maps / 4) + "/" + std::to_string(maps) + ">";
-    if (counted.ui.texts.front() != expected) {
-        std::fprintf(stderr, "container: listed as %s\n", counted.ui.texts.front().c_str());
-        std::exit(1);
-    }
-
-    ks::platform::PosixFileLayer posix;
+    const bool ok = counted.list(1) && counted.ui.texts.front() == expected;
+    state.counters.insert({{"bytes", double(image.size)}, {"opens", double(counting.opens)},
+                           {"reads", double(counting.reads)}, {"read_bytes", double(counting.bytesRead)}});
+    PosixFileLayer posix;
     Session timed(posix, path);
-    std::vector<double> times;
-    for (int r = -1; r < o.repeats; ++r) {
-        const double t = timePerItem(1, [&] { listOrDie(timed, 1, "container"); });
-        if (r >= 0) {
-            times.push_back(t);
-        }
-    }
-    const Stats s = statsOf(times);
-    std::printf("%-7s %6d %10llu %6ld %6ld %10ld %9.1f (%.1f-%.1f) %7.3f\n",
-                layout == Layout::Packed ? "packed" : "spread", maps, static_cast<unsigned long long>(image.size),
-                counting.opens, counting.reads, counting.bytesRead, s.median, s.min, s.max, s.median / maps);
-    std::fflush(stdout);
+    timePasses(state, ok, [&] { return timed.list(1); });
 }
 
-// The batch on a slow medium: flushed per file (the old way), flushed per
-// batch (the program), and not flushed at all, interleaved.
-void measureSlowMedium(const Options& o)
+// Registers fn(state, args...) as name for every count, with the least and
+// greatest over the repetitions beside the library's median.
+template <class Fn, class... Args>
+void add(const std::string& name, const char* count, const std::vector<std::int64_t>& counts, Fn fn, Args... args)
 {
-    const TileForm& form = tileForms().front();
-    const TileFolder folder(o.slowMedium, ks::testing::readFile(std::string(KS_SAMPLE_DIR) + "/" + form.sample), o.slowFiles);
-    const auto n = static_cast<double>(o.slowFiles);
-    const auto count = static_cast<std::size_t>(o.slowFiles);
-    WrappedFiles perFile(WrappedFiles::Flush::PerFile);
-    WrappedFiles perBatch(WrappedFiles::Flush::PerBatch);
-    WrappedFiles none(WrappedFiles::Flush::None);
-    Session old(perFile, folder.first);
-    Session now(perBatch, folder.first);
-    Session bare(none, folder.first);
-    listOrDie(old, count, "per-file");
-    listOrDie(now, count, "per-batch");
-    listOrDie(bare, count, "no-flush");
-    std::printf("slow medium: %s, %d %s tiles, %d runs each, load %s\n", o.slowMedium.c_str(), o.slowFiles,
-                form.name.c_str(), o.slowRepeats, loadAverage().c_str());
-    std::vector<double> oldTimes, nowTimes, bareTimes;
-    bool transparent = true;
-    for (int r = 0; r < o.slowRepeats; ++r) {
-        for (auto [session, times, what] : {std::tuple{&old, &oldTimes, "per-file"},
-                                            std::tuple{&now, &nowTimes, "per-batch"},
-                                            std::tuple{&bare, &bareTimes, "no-flush"}}) {
-            ::sync();
-            times->push_back(timePerItem(n, [&] { batchOrDie(*session, transparent, what); }) / 1000.0);
-            transparent = !transparent;
-            std::printf("  run %d %-9s %8.3f ms/file\n", r + 1, what, times->back());
-            std::fflush(stdout);
-        }
-    }
-    ::sync();
-    std::printf("%d-file batch          ms/file median (min-max), whole batch s\n", o.slowFiles);
-    for (auto [name, times] : {std::pair{"flush per file", &oldTimes}, std::pair{"flush per batch", &nowTimes},
-                               std::pair{"no flush", &bareTimes}}) {
-        const Stats s = statsOf(*times);
-        std::printf("%-22s %8.3f (%.3f-%.3f) %8.2f s\n", name, s.median, s.min, s.max, s.median * n / 1000.0);
-    }
-    std::printf("flush per file / flush per batch: %.1f\n", ratio(statsOf(oldTimes), statsOf(nowTimes)));
-    std::printf("load after: %s\n", loadAverage().c_str());
-}
-
-// The tile form of that name; exits when there is none.
-const TileForm& formNamed(const std::string& name)
-{
-    const auto form =
-        std::find_if(tileForms().begin(), tileForms().end(), [&](const TileForm& f) { return f.name == name; });
-    if (form == tileForms().end()) {
-        std::fprintf(stderr, "no tile form %s (contour, compact, bigblock)\n", name.c_str());
-        std::exit(2);
-    }
-    return *form;
-}
-
-// The folder table: every tile form at every size.
-void runFolders(const Options& o)
-{
-    for (const std::string& name : o.forms) {
-        std::printf("%-8s %s\n", name.c_str(), formNamed(name).note.c_str());
-    }
-    std::printf("%-8s %6s %21s %21s %21s %21s %5s %5s %21s %21s %5s %7s %7s %7s %7s\n", "tiles", "files",
-                "floor us/file", "guarded us/file", "floor-ro us/file", "list us/file", "l/f", "l/g", "batch us/file",
-                "no-flush us/file", "b/nf", "RSS B/f", "heap B/f", "finish", "flush");
-    for (const std::string& name : o.forms) {
-        for (const int files : o.sizes) {
-            measureFolder(o, formNamed(name), files);
-        }
-    }
-    std::printf("load after: %s\n", loadAverage().c_str());
-}
-
-// The window table: every tile form at every size.
-void runWindow(const Options& o)
-{
-    std::printf("\nlisting through the real window (offscreen)\n%-8s %6s %21s %7s %7s\n", "tiles", "files",
-                "window us/file", "RSS B/f", "heap B/f");
-    for (const std::string& name : o.forms) {
-        for (const int files : o.sizes) {
-            measureWindow(o, formNamed(name), files);
-        }
-    }
-}
-
-// The combined-container table: 100 and 1,000 maps, packed and spread.
-void runContainers(const Options& o)
-{
-    std::printf("\nlisting one combined container (one map in four transparent)\n");
-    std::printf("%-7s %6s %10s %6s %6s %10s %21s %7s\n", "layout", "maps", "bytes", "opens", "reads", "read B",
-                "list us", "us/map");
-    for (const Layout layout : {Layout::Packed, Layout::Spread}) {
-        for (const int maps : kContainerSizes) {
-            measureContainer(o, maps, layout);
-        }
-    }
-}
-
-// Parses a comma-separated list of positive counts.
-std::vector<int> parseSizes(const std::string& text)
-{
-    std::vector<int> sizes;
-    std::size_t start = 0;
-    while (start <= text.size()) {
-        const std::size_t comma = std::min(text.find(',', start), text.size());
-        const int value = std::atoi(text.substr(start, comma - start).c_str());
-        if (value <= 0) {
-            std::fprintf(stderr, "bad size list: %s\n", text.c_str());
-            std::exit(2);
-        }
-        sizes.push_back(value);
-        start = comma + 1;
-    }
-    return sizes;
-}
-
-// Splits a comma-separated list of names.
-std::vector<std::string> parseNames(const std::string& text)
-{
-    std::vector<std::string> names;
-    std::size_t start = 0;
-    while (start <= text.size()) {
-        const std::size_t comma = std::min(text.find(',', start), text.size());
-        names.push_back(text.substr(start, comma - start));
-        start = comma + 1;
-    }
-    return names;
-}
-
-[[noreturn]] void usage()
-{
-    std::fprintf(stderr,
-                 "usage: ks_bench [--sizes N,N...] [--tiles contour,compact,bigblock] [--repeats N]\n"
-                 "                [--only floor,list,batch,noflush,scripted,containers] [--no-containers] [--window]\n"
-                 "                [--folder DIR]\n"
-                 "       ks_bench --slow-medium DIR [--files N] [--repeats N]\n");
-    std::exit(2);
+    auto* b = benchmark::RegisterBenchmark(name.c_str(), fn, args...)->ArgName(count)->UseRealTime();
+    b->Unit(benchmark::kMillisecond)
+        ->ComputeStatistics("min", [](const std::vector<double>& v) { return *std::ranges::min_element(v); })
+        ->ComputeStatistics("max", [](const std::vector<double>& v) { return *std::ranges::max_element(v); });
+    b->ArgsProduct({counts});
 }
 
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    Options o;
-    bool repeatsGiven = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        const auto value = [&]() -> std::string {
-            if (i + 1 >= argc) {
-                usage();
-            }
-            return argv[++i];
-        };
-        if (arg == "--sizes") {
-            o.sizes = parseSizes(value());
-        } else if (arg == "--tiles") {
-            o.forms = parseNames(value());
-        } else if (arg == "--repeats") {
-            o.repeats = parseSizes(value()).front();
-            repeatsGiven = true;
-        } else if (arg == "--only") {
-            const auto names = parseNames(value());
-            o.only.insert(names.begin(), names.end());
-            o.containers = o.only.count("containers") != 0;
-        } else if (arg == "--window") {
-            o.window = true;
-        } else if (arg == "--no-containers") {
-            o.containers = false;
-        } else if (arg == "--folder") {
-            o.base = value();
-        } else if (arg == "--slow-medium") {
-            o.slowMedium = value();
-        } else if (arg == "--files") {
-            o.slowFiles = parseSizes(value()).front();
-        } else {
-            usage();
-        }
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
+        return 2;
     }
-    for (const std::string& name : o.forms) {
-        formNamed(name);  // a wrong name stops it before anything runs
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication application(argc, argv);  // for the window
+    std::vector<std::int64_t> sizes;
+    const char* sizesAsked = std::getenv("KS_BENCH_SIZES");
+    std::istringstream sizeList(sizesAsked != nullptr ? sizesAsked : "1000,10000");
+    for (std::string size; std::getline(sizeList, size, ',');) {
+        sizes.push_back(std::stoi(size));
     }
-    std::unique_ptr<QApplication> application;  // only for the window
-    if (o.window) {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-        application = std::make_unique<QApplication>(argc, argv);
+    for (const TileForm& form : kForms) {
+        const std::string tiles = std::string("/") + form.name;
+        add("floor" + tiles, "files", sizes, floorBench, &form, O_RDWR, false);
+        add("guarded" + tiles, "files", sizes, floorBench, &form, O_RDWR, true);
+        add("floor-ro" + tiles, "files", sizes, floorBench, &form, O_RDONLY, false);
+        add("list" + tiles, "files", sizes, listBench, &form);
+        add("list-scripted" + tiles, "files", sizes, listScriptedBench, &form);
+        add("batch" + tiles, "files", sizes, batchBench, &form, WrappedFiles::Flush::PerBatch);
+        add("no-flush" + tiles, "files", sizes, batchBench, &form, WrappedFiles::Flush::None);
+        add("batch-per-file" + tiles, "files", sizes, batchBench, &form, WrappedFiles::Flush::PerFile);
+        add("window" + tiles, "files", sizes, windowBench, &form);
     }
-    // Code pages and the allocator's first arenas are in place before anything is measured.
-    {
-        const TileFolder warm(o.base, ks::testing::readFile(std::string(KS_SAMPLE_DIR) + "/opaque.img"), kWarmFiles);
-        ks::platform::PosixFileLayer posix;
-        Session s(posix, warm.first);
-        listOrDie(s, kWarmFiles, "warm-up");
-    }
-
-    if (!o.slowMedium.empty()) {
-        if (repeatsGiven) {
-            o.slowRepeats = o.repeats;
-        }
-        measureSlowMedium(o);
-        return 0;
-    }
-
-    std::printf("cores %ld, load %s, %d timed runs after one warm-up; median (min-max)\n",
-                sysconf(_SC_NPROCESSORS_ONLN), loadAverage().c_str(), o.repeats);
-    if (o.only.empty() || o.only.size() > (o.containers ? 1U : 0U)) {
-        runFolders(o);
-    }
-    if (o.window) {
-        runWindow(o);
-    }
-    if (o.containers) {
-        runContainers(o);
-    }
+    add("container/packed", "maps", {100, 1000}, containerBench, false);
+    add("container/spread", "maps", {100, 1000}, containerBench, true);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
     return 0;
 }

@@ -3,7 +3,8 @@
 # an ext4 file system on a loop device whose backing file lies on a FUSE file
 # system (bench/delay_fs.cpp) that makes every write request wait WRITE_US and
 # every cache flush wait FLUSH_US microseconds, like a USB stick or an SD card.
-# Needs root (loop devices, mount). Arguments go to ks_bench, e.g. --files 1000 --repeats 3.
+# Needs root (loop devices, mount). Arguments go to bench.sh --slow-medium,
+# e.g. --files 1000 --repeats 3.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -21,8 +22,7 @@ cmake --build build-bench -j2 --target ks_bench ks_delay_fs
 
 work=$(mktemp -d /tmp/ks-slow-medium.XXXXXX)
 mkdir "$work/fuse" "$work/mnt"
-loop=""
-fs_pid=""
+loop="" fs_pid=""
 cleanup() {
     mountpoint -q "$work/mnt" && umount "$work/mnt"
     [ -n "$loop" ] && losetup -d "$loop"
@@ -38,11 +38,8 @@ truncate -s "${SIZE_MIB}M" "$work/backing"
 mkfs.ext4 -q -F "$work/backing"
 build-bench/bench/ks_delay_fs "$work/backing" "$work/fuse" "$WRITE_US" "$FLUSH_US" &
 fs_pid=$!
-for _ in $(seq 50); do
-    [ -e "$work/fuse/disk" ] && break
-    sleep 0.1
-done
+timeout 5 sh -c "until [ -e '$work/fuse/disk' ]; do sleep 0.1; done"
 loop=$(losetup --find --show "$work/fuse/disk")
 mount "$loop" "$work/mnt"
 echo "slow medium: ext4 on $loop over a FUSE file, ${WRITE_US} us per write request, ${FLUSH_US} us per cache flush"
-build-bench/bench/ks_bench --slow-medium "$work/mnt" "$@"
+./bench.sh --slow-medium "$work/mnt" --out "$work/bench.json" "$@"

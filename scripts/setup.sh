@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-translations-l10n libgtest-dev libgmock-dev libcli11-dev
-          nlohmann-json3-dev libbenchmark-dev fonts-liberation clang libclang-rt-14-dev xvfb xauth)
+          nlohmann-json3-dev libbenchmark-dev python3 fonts-liberation clang libclang-rt-14-dev xvfb xauth)
 # The Debian package and the desktop checks: man pages, lintian, the package
 # tools, and the MIME database with the helpers xdg-mime asks.
 packaging=(help2man lintian dpkg-dev file desktop-file-utils shared-mime-info xdg-utils libglib2.0-bin
