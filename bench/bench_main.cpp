@@ -150,7 +150,7 @@ public:
         ++opens;
         return std::make_unique<File>(real_.open(path, mode), path, *this);
     }
-    std::vector<std::string> regularFiles(const std::string& folder) override { return real_.regularFiles(folder); }
+    FolderContents list(const std::string& folder) override { return real_.list(folder); }
     bool isFolder(const std::string& path) override { return real_.isFolder(path); }
     std::vector<std::optional<RunTimeError>> flush(std::span<MapFile* const> files) override
     {

@@ -10,7 +10,6 @@
 #include <map>
 #include <optional>
 #include <set>
-#include <system_error>
 #include <utility>
 
 #include "container/flush_queue.h"
@@ -398,39 +397,30 @@ private:
     // followed), in name order.
     void handleFolder(const std::string& folder)
     {
-        std::vector<std::pair<std::string, bool>> names;  // name, is a subfolder
-        std::vector<std::string> bundles;
+        platform::FolderContents contents;
         try {
-            std::vector<std::string> files;
             try {
-                files = files_.regularFiles(folder);
+                contents = files_.list(folder);
             } catch (const RunTimeError& e) {
                 if (e.failure() != Failure::TooManyFiles || pending_.empty()) {
                     throw;
                 }
                 flushPending();  // the waiting files hold the descriptors
-                files = files_.regularFiles(folder);
-            }
-            for (std::string& name : files) {
-                names.emplace_back(std::move(name), false);
-            }
-            bundles = container::BundlesIn(files_, folder);
-            for (const std::string& name : bundles) {
-                names.emplace_back(name, false);
+                contents = files_.list(folder);
             }
         } catch (const RunTimeError& e) {
             err_ << "imgflag: " << printable(folder) << ": cannot read the folder: " << e.english() << '\n';
             problem_ = true;
             return;
         }
-        if (options_.recursive) {
-            std::error_code ec;
-            for (fs::directory_iterator it(toPath(folder), ec); !ec && it != fs::directory_iterator();
-                 it.increment(ec)) {
-                if (!it->is_symlink(ec) && it->is_directory(ec) &&
-                    std::ranges::find(bundles, fromPath(it->path().filename())) == bundles.end()) {
-                    names.emplace_back(fromPath(it->path().filename()), true);
-                }
+        std::vector<std::pair<std::string, bool>> names;  // name, is a subfolder to descend into
+        for (std::string& name : contents.files) {
+            names.emplace_back(std::move(name), false);
+        }
+        for (std::string& name : contents.folders) {
+            const bool bundle = container::IsBundleName(name);  // one entry, never descended into
+            if (bundle || options_.recursive) {
+                names.emplace_back(std::move(name), !bundle);
             }
         }
         std::sort(names.begin(), names.end());

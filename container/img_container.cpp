@@ -120,11 +120,11 @@ std::string FileIn(const ContainerMaps& found, const std::string& path)
 std::vector<std::string> BundleTreFiles(platform::FileLayer& files, const std::string& bundle)
 {
     std::vector<std::string> found;
-    for (const std::string& product : files.subfolders(bundle)) {
+    for (const std::string& product : files.list(bundle).folders) {
         const std::string productPath = Joined(bundle, product);
-        for (const std::string& tile : files.subfolders(productPath)) {
+        for (const std::string& tile : files.list(productPath).folders) {
             const std::string tilePath = Joined(productPath, tile);
-            for (const std::string& name : files.regularFiles(tilePath)) {
+            for (const std::string& name : files.list(tilePath).files) {
                 if (EndsWithAnyCase(name, kTreSuffix)) {
                     found.push_back(Joined(tilePath, name));
                 }
@@ -223,21 +223,20 @@ std::uint8_t SwitchedFlags(std::uint8_t flags, bool transparent)
                        : static_cast<std::uint8_t>(flags & ~kTransparentBit);
 }
 
+bool IsBundleName(std::string_view name)
+{
+    return EndsWithAnyCase(name, kBundleSuffix);
+}
+
 bool IsBundle(platform::FileLayer& files, const std::string& path)
 {
     std::string_view name = path;
     while (!name.empty() && platform::kPathSeparators.find(name.back()) != std::string_view::npos) {
         name.remove_suffix(1);
     }
-    return EndsWithAnyCase(name, kBundleSuffix) && files.isFolder(path);
+    return IsBundleName(name) && files.isFolder(path);
 }
 
-std::vector<std::string> BundlesIn(platform::FileLayer& files, const std::string& folder)
-{
-    std::vector<std::string> names = files.subfolders(folder);
-    std::erase_if(names, [](const std::string& name) { return !EndsWithAnyCase(name, kBundleSuffix); });
-    return names;
-}
 
 LookupOutcome FindBundleMaps(platform::FileLayer& files, const std::string& path, ContainerMaps& found)
 {

@@ -121,8 +121,8 @@ LookupOutcome FindMaps(MapReader& reader, ContainerMaps& found);
 // Whether path (a trailing separator aside) names a map bundle: a folder whose
 // name ends in ".gmap". Looks at the disk only for such a name.
 bool IsBundle(platform::FileLayer& files, const std::string& path);
-// The names of the bundles directly in folder. Throws the file layer's RunTimeError.
-std::vector<std::string> BundlesIn(platform::FileLayer& files, const std::string& folder);
+// Whether a folder's name is a map bundle's.
+bool IsBundleName(std::string_view name);
 // Walks every TRE file of the bundle at path, each opened to be looked at
 // and closed again. Throws the file layer's RunTimeError; the file it
 // concerns is then found.files[found.maps.size()] when that exists.

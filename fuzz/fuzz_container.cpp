@@ -121,7 +121,7 @@ public:
         }
         return std::make_unique<MemoryFile>(bytes_, writes);
     }
-    std::vector<std::string> regularFiles(const std::string&) override { return {}; }
+    ks::platform::FolderContents list(const std::string&) override { return {}; }
     std::vector<std::optional<ks::platform::RunTimeError>> flush(std::span<ks::platform::MapFile* const> files) override
     {
         flushed += static_cast<int>(files.size());

@@ -134,6 +134,12 @@ public:
     virtual void finishWrites() = 0;
 };
 
+// What a folder holds directly, by name (without the folder), in no particular order.
+struct FolderContents {
+    std::vector<std::string> files;    // regular files, hidden ones included; links only when they lead to one
+    std::vector<std::string> folders;  // folders; links to folders left out
+};
+
 // Opens map files and enumerates folders.
 class FileLayer {
 public:
@@ -145,15 +151,10 @@ public:
     // another process's lock, then fails as busy. Throws RunTimeError.
     virtual std::unique_ptr<MapFile> open(const std::string& path, OpenMode mode) = 0;
 
-    // Names (without the folder) of every regular file directly in folder,
-    // hidden ones included, links only when they lead to a regular file; in no
-    // particular order. Throws RunTimeError when the folder cannot be read.
-    virtual std::vector<std::string> regularFiles(const std::string& folder) = 0;
-
-    // Names (without the folder) of the folders directly in folder, links
-    // left out; in no particular order. Throws RunTimeError when the folder
-    // cannot be read. The same on every system: std::filesystem's.
-    virtual std::vector<std::string> subfolders(const std::string& folder);
+    // Lists folder in one pass. Throws RunTimeError when the folder cannot be read.
+    virtual FolderContents list(const std::string& folder) = 0;
+    // The regular files of folder, as list gives them.
+    std::vector<std::string> regularFiles(const std::string& folder) { return list(folder).files; }
 
     // Waits until everything written to files is on the medium, which may
     // close the written ones (the close is part of getting their bytes

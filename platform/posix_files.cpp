@@ -358,7 +358,7 @@ std::unique_ptr<MapFile> PosixFileLayer::open(const std::string& path, OpenMode 
     return std::make_unique<PosixMapFile>(owner.release(), path, info, seams);
 }
 
-std::vector<std::string> PosixFileLayer::regularFiles(const std::string& folder)
+FolderContents PosixFileLayer::list(const std::string& folder)
 {
     if (folder.empty()) {
         throw RunTimeError(Failure::PathNotFound);
@@ -367,19 +367,26 @@ std::vector<std::string> PosixFileLayer::regularFiles(const std::string& folder)
     if (!dir) {
         throw errnoError(errno == ENOENT ? ENOTDIR : errno);  // a missing folder is a path not found
     }
-    std::vector<std::string> names;
+    FolderContents contents;
     const int dirFd = ::dirfd(dir.get());
     errno = 0;
     while (const dirent* entry = ::readdir(dir.get())) {
         const char* name = entry->d_name;
         if (std::strcmp(name, ".") != 0 && std::strcmp(name, "..") != 0) {
-            bool regular = entry->d_type == DT_REG;
-            if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) {
-                struct stat info {};
-                regular = ::fstatat(dirFd, name, &info, 0) == 0 && S_ISREG(info.st_mode);
+            struct stat info {};
+            unsigned char type = entry->d_type;
+            if (type == DT_UNKNOWN) {  // a file system that does not say: look without following a link
+                type = ::fstatat(dirFd, name, &info, AT_SYMLINK_NOFOLLOW) != 0 ? DT_UNKNOWN
+                       : S_ISDIR(info.st_mode)                                  ? DT_DIR
+                       : S_ISLNK(info.st_mode)                                  ? DT_LNK
+                       : S_ISREG(info.st_mode)                                  ? DT_REG
+                                                                                : DT_UNKNOWN;
             }
-            if (regular) {
-                names.emplace_back(name);
+            if (type == DT_DIR) {
+                contents.folders.emplace_back(name);
+            } else if (type == DT_REG || (type == DT_LNK && ::fstatat(dirFd, name, &info, 0) == 0 &&
+                                          S_ISREG(info.st_mode))) {
+                contents.files.emplace_back(name);
             }
         }
         errno = 0;
@@ -387,7 +394,7 @@ std::vector<std::string> PosixFileLayer::regularFiles(const std::string& folder)
     if (errno != 0) {
         raiseErrno(errno);
     }
-    return names;
+    return contents;
 }
 
 std::vector<std::optional<RunTimeError>> PosixFileLayer::flush(std::span<MapFile* const> files)

@@ -37,7 +37,7 @@ public:
 
     // A file whose owner may not write it is refused as read-only, also for root.
     std::unique_ptr<MapFile> open(const std::string& path, OpenMode mode) override;
-    std::vector<std::string> regularFiles(const std::string& folder) override;
+    FolderContents list(const std::string& folder) override;
     // On local block file systems and tmpfs, whose syncfs is known to cover
     // every file: makes each write every file back and commit once, waits for
     // each file's own write-back (which tells which file failed), then makes

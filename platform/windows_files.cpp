@@ -415,7 +415,7 @@ std::unique_ptr<MapFile> WindowsFileLayer::open(const std::string& path, OpenMod
     return std::make_unique<WindowsMapFile>(std::move(handle), wide, info);
 }
 
-std::vector<std::string> WindowsFileLayer::regularFiles(const std::string& folder)
+FolderContents WindowsFileLayer::list(const std::string& folder)
 {
     if (folder.empty()) {
         throw RunTimeError(Failure::PathNotFound);
@@ -435,24 +435,30 @@ std::vector<std::string> WindowsFileLayer::regularFiles(const std::string& folde
     WIN32_FIND_DATAW entry{};
     const FindHandle search(::FindFirstFileExW((wide + L'*').c_str(), FindExInfoBasic, &entry, FindExSearchNameMatch,
                                                nullptr, FIND_FIRST_EX_LARGE_FETCH));
-    std::vector<std::string> names;
+    FolderContents contents;
     if (!search) {
         const DWORD code = ::GetLastError();
         if (code == ERROR_FILE_NOT_FOUND) {
-            return names;  // an empty drive root has not even . and ..
+            return contents;  // an empty drive root has not even . and ..
         }
         throw windowsError(code);
     }
     do {
         const std::wstring_view name = entry.cFileName;
-        if (name != L"." && name != L".." && isRegularEntry(wide, entry)) {
-            names.push_back(narrow(name));
+        if (name == L"." || name == L"..") {
+            continue;
+        }
+        if ((entry.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ==
+            FILE_ATTRIBUTE_DIRECTORY) {
+            contents.folders.push_back(narrow(name));
+        } else if (isRegularEntry(wide, entry)) {
+            contents.files.push_back(narrow(name));
         }
     } while (::FindNextFileW(search.get(), &entry));
     if (const DWORD code = ::GetLastError(); code != ERROR_NO_MORE_FILES) {
         throw windowsError(code);
     }
-    return names;
+    return contents;
 }
 
 std::vector<std::optional<RunTimeError>> WindowsFileLayer::flush(std::span<MapFile* const> files)

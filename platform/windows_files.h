@@ -98,7 +98,7 @@ public:
     // until it is closed, and waits up to busyPatience for another program's
     // handle to go (then Busy). A file with the read-only attribute is ReadOnly.
     std::unique_ptr<MapFile> open(const std::string& path, OpenMode mode) override;
-    std::vector<std::string> regularFiles(const std::string& folder) override;
+    FolderContents list(const std::string& folder) override;
     // FlushFileBuffers on each written file.
     std::vector<std::optional<RunTimeError>> flush(std::span<MapFile* const> files) override;
     bool isFolder(const std::string& path) override;

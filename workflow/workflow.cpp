@@ -140,11 +140,14 @@ void Workflow::listFolder()
     // Entries appear sorted by their text.
     std::vector<std::pair<std::string, std::string>> names;  // shown, real
     try {
-        for (std::string& name : platform_.files.regularFiles(ws_.DirReal)) {
+        platform::FolderContents contents = platform_.files.list(ws_.DirReal);
+        for (std::string& name : contents.files) {
             names.emplace_back(container::Shown(ui, name), std::move(name));
         }
-        for (std::string& name : container::BundlesIn(platform_.files, ws_.DirReal)) {
-            names.emplace_back(container::Shown(ui, name), std::move(name));
+        for (std::string& name : contents.folders) {
+            if (container::IsBundleName(name)) {  // a map bundle is one entry, like a combined container
+                names.emplace_back(container::Shown(ui, name), std::move(name));
+            }
         }
     } catch (const RunTimeError& e) {
         ui.messageBox(Message{"Pfad " + ws_.DirPath + " nicht lesbar (cannot read folder)\r\n" + e.text(),

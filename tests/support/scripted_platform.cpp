@@ -96,12 +96,12 @@ std::unique_ptr<platform::MapFile> ScriptedFileLayer::open(const std::string& pa
     return std::make_unique<ScriptedFile>(native_->open(path, mode), path, log_, beforeWrite, open_);
 }
 
-std::vector<std::string> ScriptedFileLayer::regularFiles(const std::string& folder)
+platform::FolderContents ScriptedFileLayer::list(const std::string& folder)
 {
     if (open_ >= openLimit) {
         throw platform::RunTimeError(platform::Failure::TooManyFiles);
     }
-    return native_->regularFiles(folder);
+    return native_->list(folder);
 }
 
 std::vector<std::optional<platform::RunTimeError>> ScriptedFileLayer::flush(std::span<platform::MapFile* const> files)

@@ -100,7 +100,7 @@ public:
 #endif
 
     std::unique_ptr<platform::MapFile> open(const std::string& path, platform::OpenMode mode) override;
-    std::vector<std::string> regularFiles(const std::string& folder) override;
+    platform::FolderContents list(const std::string& folder) override;
     std::vector<std::optional<platform::RunTimeError>> flush(std::span<platform::MapFile* const> files) override;
     bool isFolder(const std::string& path) override { return native_->isFolder(path); }
 
