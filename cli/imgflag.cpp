@@ -202,8 +202,9 @@ std::string fromPath(const fs::path& path)
 
 class Runner {
 public:
-    Runner(const Options& options, std::ostream& out, std::ostream& err, platform::FileLayer& files)
-        : options_(options), out_(out), err_(err), files_(files), pending_(files)
+    Runner(const Options& options, std::ostream& out, std::ostream& err, platform::FileLayer& files,
+           const std::function<bool()>& outBroken)
+        : options_(options), out_(out), err_(err), files_(files), outBroken_(outBroken), pending_(files)
     {
     }
 
@@ -238,7 +239,12 @@ public:
     }
 
 private:
-    bool stopping() const { return outFailed_ || gStopSignal.load() != 0; }
+    // Whether to switch no further file: after a signal, or once stdout has failed or broken.
+    bool stopping()
+    {
+        outFailed_ = outFailed_ || !out_ || (outBroken_ && outBroken_());
+        return outFailed_ || gStopSignal.load() != 0;
+    }
 
     void handle(const std::string& path)
     {
@@ -374,6 +380,7 @@ private:
     std::ostream& out_;
     std::ostream& err_;
     platform::FileLayer& files_;
+    const std::function<bool()>& outBroken_;
     container::FlushQueue pending_;
     std::vector<FileReport> waiting_;  // reports whose lines wait for the flush of the files before them
     bool problem_ = false;
@@ -385,9 +392,16 @@ constexpr const char* kFooter = R"(States: transparent, opaque, mixed N/M transp
 disagree), not-img, no-tre (no TRE subfile), bad-tre (a TRE subfile without
 its header), no-access (read-only or not a regular file), error.
 
+Standard output is looked at before each file: once it has broken, imgflag
+switches no further file. On Linux a closed pipe shows at once; a failed write
+(a full disk, or on Windows a closed pipe) only at the next lines, which come
+up to 256 files at a time: the files switched meanwhile keep their new state
+and their lines are lost.
+
 Exit status: 0 when every file was a map and every requested change was made,
-1 when some file was not a map, could not be read or could not be changed,
-2 for a usage error, 128 + N when stopped by signal N.)";
+1 when some file was not a map, could not be read or could not be changed, or
+when the report could not be written, 2 for a usage error, 128 + N when
+stopped by signal N.)";
 
 }  // namespace
 
@@ -396,7 +410,8 @@ void requestStop(int signal)
     gStopSignal.store(signal);
 }
 
-int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, platform::FileLayer& files)
+int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, platform::FileLayer& files,
+        const std::function<bool()>& outBroken)
 {
     CLI::App app{"Reports and switches the transparency of Garmin IMG map files by rewriting one byte per map.",
                  "imgflag"};
@@ -444,7 +459,7 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     options.command = subcommands[1]->parsed()   ? Command::Transparent
                       : subcommands[2]->parsed() ? Command::Opaque
                                                  : Command::Status;
-    return Runner(options, out, err, files).run();
+    return Runner(options, out, err, files, outBroken).run();
 }
 
 }  // namespace ks::cli

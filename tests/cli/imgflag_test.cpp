@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <iomanip>
 #include <sstream>
 
@@ -85,14 +86,20 @@ const CliCase kCases[] = {
     {"SubfoldersOnlyWithRecursion", "m.img=o k/i.img=t k/z/d.img=mixed z.img=o", {"-r", "status", "{D}"}, 0,
      "transparent\t{D}k/i.img\nmixed 1/3 transparent\t{D}k/z/d.img\nopaque\t{D}m.img\nopaque\t{D}z.img\n", ""},
     {"NoSubfoldersWithoutRecursion", "m.img=o k/i.img=t", {"status", "{D}"}, 0, "opaque\t{D}m.img\n", ""},
+    {"DoubleDashEndsTheOptions", "--help=o", {"status", "--", "--help"}, 0, "opaque\t--help\n", ""},
     {"JsonCarriesTheSameReport", "c.img=mixed d.txt=txt", {"--json", "status", "{D}c.img", "{D}d.txt"}, 1,
      "{\n  \"command\": \"status\",\n  \"dry_run\": false,\n  \"files\": [\n    {\n      \"path\": \"{D}c.img\",\n"
      "      \"state\": \"mixed\",\n      \"maps\": 3,\n      \"transparent_maps\": 1\n    },\n    {\n"
      "      \"path\": \"{D}d.txt\",\n      \"state\": \"not-img\"\n    }\n  ]\n}\n",
      ""},
 #ifndef _WIN32  // names Windows does not allow
-    {"NamesCannotFakeALine", "x\ntransparent\tother.img\tchanged=o e\x1b[2J\x7f\xc2\x9b\\.img=t", {"status", "{D}"}, 0,
-     "transparent\t{D}e\\x1b[2J\\x7f\\xc2\\x9b\\\\.img\nopaque\t{D}x\\ntransparent\\tother.img\\tchanged\n", ""},
+    {"NamesCannotFakeALineInTheReportOrAMessage",
+     "x\ntransparent\tother.img\tchanged=o e\x1b[2J\x7f\xc2\x9b\\.img=t o\xc0\xaf\n.img=overflow", {"status", "{D}"}, 1,
+     "transparent\t{D}e\\x1b[2J\\x7f\\xc2\\x9b\\\\.img\nerror\t{D}o\\xc0\\xaf\\n.img\n"
+     "opaque\t{D}x\\ntransparent\\tother.img\\tchanged\n",
+     "imgflag: {D}o\\xc0\\xaf\\n.img: overflow\n"},
+    {"RecursionFollowsNoLinkToAFolder", "k/i.img=t k/up=@.. w/x.img=o", {"-r", "status", "{D}k"}, 0,
+     "transparent\t{D}k/i.img\n", ""},
 #endif
     {"Version", "", {"--version"}, 0, "imgflag " KS_EXPECTED_VERSION "\n", ""},
 #define KS_TRY_HELP "\nTry 'imgflag --help' for more information.\n"  // ends every usage error
@@ -112,7 +119,10 @@ TEST_P(Imgflag, AnswersACommandLineWithItsReportStatusAndBytes)
     for (const std::string& arg : c.args) {
         args.push_back(expand(arg, dir.path()));
     }
+    const std::filesystem::path home = std::filesystem::current_path();
+    std::filesystem::current_path(testing::u8(dir.path()));  // where a name without folder is
     EXPECT_EQ(imgflag(args), c.status);
+    std::filesystem::current_path(home);
     EXPECT_EQ(out.str(), expand(c.out, dir.path()));
     EXPECT_EQ(err.str(), expand(c.err, dir.path()));
     for (const std::string& file : testing::split(c.after, ' ')) {
@@ -180,24 +190,26 @@ TEST_F(Imgflag, AFailedWriteOrFlushMakesTheLineAnError)
                          "reported a write error without saying for which file\n");
 }
 
-TEST_F(Imgflag, StopsAfterTheCurrentFileWhenAskedOrWhenTheReportCannotBeWritten)
+TEST_F(Imgflag, StopsAfterTheCurrentFileWhenAskedOrWhenStdoutFailsOrBreaks)
 {
-    const std::string a = dir.put("a.img", TileBuilder::kind("o"));
-    const std::string b = dir.put("b.img", TileBuilder::kind("o"));
-    env.files.beforeWrite = [](const std::string&) { requestStop(2); };  // SIGINT while a.img is switched
-    EXPECT_EQ(imgflag({"transparent", a, b}), kExitSignalBase + 2);
-    requestStop(0);
-    EXPECT_EQ(out.str(), "transparent\t" + a + "\tchanged\n");
-    EXPECT_EQ(err.str(), "imgflag: stopped by signal 2\n");
-    EXPECT_EQ(testing::readFile(a), TileBuilder::kind("t"));
-    EXPECT_EQ(testing::readFile(b), TileBuilder::kind("o"));
-
-    env.files.beforeWrite = nullptr;
-    err.str("");
-    out.setstate(std::ios::badbit);  // as stdout on a full disk
-    EXPECT_EQ(imgflag({"transparent", b, a}), kExitProblem);
-    EXPECT_EQ(err.str(), "imgflag: the report could not be written to standard output\n");
-    EXPECT_EQ(testing::readFile(b), TileBuilder::kind("t")) << "the file whose line was lost is still switched";
+    bool broken = false;  // what a look at stdout finds
+    const std::string lost = "imgflag: the report could not be written to standard output\n";
+    const std::tuple<std::function<void()>, int, bool, std::string> rows[] = {  // while a.img is switched: ...
+        {[] { requestStop(2); }, kExitSignalBase + 2, true, "imgflag: stopped by signal 2\n"},  // SIGINT
+        {[&] { broken = true; }, kExitProblem, true, lost},                 // the reader of the pipe goes
+        {[&] { out.setstate(std::ios::badbit); }, kExitProblem, false, lost},  // a line fails, as on a full disk
+    };
+    for (const auto& [stop, status, lineOut, message] : rows) {
+        const std::string a = dir.put("a.img", TileBuilder::kind("o")), b = dir.put("b.img", TileBuilder::kind("o"));
+        env.files.beforeWrite = [&](const std::string&) { stop(); };
+        out.str(""), err.str(""), broken = false;
+        EXPECT_EQ(run({"imgflag", "transparent", a, b}, out, err, env.files, [&] { return broken; }), status);
+        requestStop(0);
+        EXPECT_EQ(out.str(), lineOut ? "transparent\t" + a + "\tchanged\n" : "");
+        EXPECT_EQ(err.str(), message);
+        EXPECT_EQ(testing::readFile(a), TileBuilder::kind("t")) << "the file at hand is finished";
+        EXPECT_EQ(testing::readFile(b), TileBuilder::kind("o")) << "no further file is switched";
+    }
 }
 
 }  // namespace

@@ -1,14 +1,17 @@
 // The file layer of the system the tests run on: what it refuses to open and
-// with which number, what it lists, the lock of a change and its release, and
-// long and non-ASCII names. On POSIX also that it never opens a pipe at all and
-// what takes a file's place after its look; on Windows what a change keeps out.
+// with which number, what it lists, the lock of a change (imgflag's too) and
+// its release, and long and non-ASCII names. On POSIX also that it never opens
+// a pipe at all and what takes a file's place after its look; on Windows what
+// a change keeps out.
 // (The checks right before a write meet their POSIX cases through the writer.)
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <filesystem>
 #include <functional>
+#include <sstream>
 
+#include "cli/imgflag.h"
 #include "container/img_container.h"
 #include "support/tile_builder.h"
 #ifdef _WIN32
@@ -134,6 +137,10 @@ TEST(FileLayer, AChangeWaitsForAnotherThenReportsTheFileBusyAndFinishedWritesLet
     const std::string path = dir.put("f.img", kTile);
     auto first = files.open(path, OpenMode::Change);
     EXPECT_EQ(failure([&] { files.open(path, OpenMode::Change); }), std::pair(75, std::string("in use by another program")));
+    std::ostringstream out, err;
+    EXPECT_EQ(cli::run({"imgflag", "transparent", path}, out, err, files), cli::kExitProblem) << "the same lock";
+    EXPECT_EQ(err.str(), "imgflag: " + path + ": in use by another program\n");
+    EXPECT_EQ(testing::readFile(path), kTile);
 #ifndef _WIN32  // there a look asks for write access too, which the change's share mode refuses
     EXPECT_EQ(failure([&] { files.open(path, OpenMode::Probe); }).first, 0) << "looking is never refused";
 #endif

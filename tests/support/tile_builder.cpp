@@ -1,6 +1,7 @@
 #include "tile_builder.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -147,6 +148,10 @@ void putFiles(const TempDir& folder, const std::string& files, std::map<std::str
     for (const std::string& file : split(files, ' ')) {
         const std::string name = file.substr(0, file.rfind('='));
         const std::string kind = file.substr(file.rfind('=') + 1);
+        if (kind.starts_with('@')) {
+            std::filesystem::create_symlink(u8(kind.substr(1)), u8(folder.file(name)));
+            continue;
+        }
         written[name] = TileBuilder::kind(kind.substr(0, kind.find(',')));
         folder.put(name, written[name]);
         if (kind.ends_with(",ro")) {
