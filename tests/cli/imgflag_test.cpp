@@ -117,10 +117,8 @@ TEST_P(Imgflag, AnswersACommandLineWithItsReportStatusAndBytes)
     const CliCase& c = GetParam();
     std::map<std::string, Bytes> expected;
     testing::putFiles(dir, c.files, expected);
-    std::vector<std::string> args;
-    for (const std::string& arg : c.args) {
-        args.push_back(expand(arg, dir.path()));
-    }
+    std::vector<std::string> args(c.args.size());
+    std::ranges::transform(c.args, args.begin(), [&](const std::string& arg) { return expand(arg, dir.path()); });
     const std::filesystem::path home = std::filesystem::current_path();
     std::filesystem::current_path(testing::u8(dir.path()));  // where a name without folder is
     EXPECT_EQ(imgflag(args), c.status);
@@ -184,7 +182,7 @@ TEST_F(Imgflag, StopsAfterTheCurrentFileWhenAskedOrWhenStdoutFailsOrBreaks)
     const std::string lost = "imgflag: the report could not be written to standard output\n";
     const std::tuple<std::function<void()>, int, bool, std::string> rows[] = {  // while a.img is switched: ...
         {[] { requestStop(2); }, kExitSignalBase + 2, true, "imgflag: stopped by signal 2\n"},  // SIGINT
-        {[&] { broken = true; }, kExitProblem, true, lost},                 // the reader of the pipe goes
+        {[&] { broken = true; }, kExitProblem, true, lost},                    // the reader of the pipe goes
         {[&] { out.setstate(std::ios::badbit); }, kExitProblem, false, lost},  // a line fails, as on a full disk
     };
     for (const auto& [stop, status, lineOut, message] : rows) {

@@ -74,10 +74,8 @@ TEST(FileLayer, OpensAndListsOnlyRegularFilesThatMayBeWritten)
 {
     testing::TempDir dir;
     NativeFiles files{kShortPatience};
-    for (const char* name : {"map.img", "ro.img", "plain.txt", "sub/in.img"}) {
-        dir.put(name, kTile);
-    }
-    testing::makeReadOnly(dir.file("ro.img"));
+    std::map<std::string, Bytes> put;
+    testing::putFiles(dir, "map.img=o ro.img=o,ro plain.txt=o sub/in.img=o", put);
     std::vector<std::string> listed = {"map.img", "plain.txt", "ro.img"};
 #ifdef _WIN32
     const FileHandle held = handleOn(dir.put("held.img", kTile), FILE_SHARE_READ);  // a map manager has it open
@@ -86,10 +84,7 @@ TEST(FileLayer, OpensAndListsOnlyRegularFilesThatMayBeWritten)
     ::chmod(dir.put("ro464.img", kTile).c_str(), 0464);  // the group may write, the owner may not
     ASSERT_EQ(::mkfifo(dir.file("fifo.img").c_str(), 0644), 0);
     makeSocket(dir.file("socket.img"));
-    fs::create_symlink(dir.file("map.img"), dir.file("link.img"));
-    fs::create_symlink(dir.file("nowhere"), dir.file("dangling.img"));
-    fs::create_symlink("loop.img", dir.file("loop.img"));
-    fs::create_directory_symlink(dir.file("sub"), dir.file("dirlink.img"));
+    testing::putFiles(dir, "link.img=@map.img dangling.img=@nowhere loop.img=@loop.img dirlink.img=@sub", put);
     listed.insert(listed.begin(), "link.img");
     listed.push_back("ro464.img");
 #endif

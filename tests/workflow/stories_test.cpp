@@ -211,10 +211,9 @@ TEST(HugeFolder, FiftyThousandTilesAreListedMarkedAndAllMadeTransparent)
     // 64-byte blocks and the TRE header right after a one-entry directory: about 2 KB a tile.
     const auto tile = [](std::uint8_t flags) { return TileBuilder::combined({flags}, 6).build(); };
     testing::TempDir dir(base);
-    char name[16];
+    const auto name = [](int i) { char n[16]; std::snprintf(n, sizeof n, "T%05d.IMG", i); return std::string(n); };
     for (int i = 0; i < tiles; ++i) {
-        std::snprintf(name, sizeof(name), "T%05d.IMG", i);
-        testing::writeFile(dir.file(name), tile(0x00));
+        testing::writeFile(dir.file(name(i)), tile(0x00));
     }
     testing::ScriptedPlatform env;
     Workflow flow{env.platform};
@@ -233,9 +232,8 @@ TEST(HugeFolder, FiftyThousandTilesAreListedMarkedAndAllMadeTransparent)
     EXPECT_EQ(env.count("flush"), (tiles + 255) / 256) << "at most 256 files wait open for their flush";
     const Bytes transparent = tile(0x02);
     for (int i = 0; i < tiles; ++i) {
-        std::snprintf(name, sizeof(name), "T%05d.IMG", i);
-        ASSERT_EQ(env.ui.list[i].text, std::string(name) + "  <T>");
-        ASSERT_EQ(testing::readFile(dir.file(name)), transparent) << name;
+        ASSERT_EQ(env.ui.list[i].text, name(i) + "  <T>");
+        ASSERT_EQ(testing::readFile(dir.file(name(i))), transparent) << name(i);
     }
 }
 
