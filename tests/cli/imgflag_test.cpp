@@ -150,9 +150,8 @@ TEST_F(Imgflag, AProbeCostsOneOpenAndTwoReadsAndAChangeOneWriteAndOneFlush)
 
 TEST_F(Imgflag, AFailedWriteOrFlushMakesTheLineAnError)
 {
-    const std::string one = dir.put("one.img", TileBuilder::kind("o"));
+    const std::string one = dir.put("one.img", TileBuilder::kind("o")), fine = dir.put("z.img", TileBuilder::kind("o"));
     const std::string three = dir.put("three.img", TileBuilder::combined({0, 0, 0}).build());
-    const std::string fine = dir.put("z.img", TileBuilder::kind("o"));
     int writes = 0;
     env.files.beforeWrite = [&](const std::string& path) {
         if (path != fine && ++writes != 2) {
