@@ -195,6 +195,9 @@ TEST_F(Imgflag, StopsAfterTheCurrentFileWhenAskedOrWhenStdoutFailsOrBreaks)
         EXPECT_EQ(testing::readFile(a), TileBuilder::kind("t")) << "the file at hand is finished";
         EXPECT_EQ(testing::readFile(b), TileBuilder::kind("o")) << "no further file is switched";
     }
+    env.files.beforeWrite = [&](const std::string&) { out.setstate(std::ios::badbit); };  // the last file's line fails
+    out.clear(), err.str("");
+    EXPECT_EQ(imgflag({"transparent", dir.file("b.img")}), kExitProblem) << err.str();
 }
 
 }  // namespace
