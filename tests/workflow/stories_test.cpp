@@ -2,6 +2,7 @@
 // this folder and these steps, expect these boxes, entries, caption and bytes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -113,13 +114,10 @@ TEST_P(Stories, EndWithTheirBoxesEntriesCaptionAndBytes)
 {
     const Story& s = GetParam();
     testing::putFiles(dir, s.files, expected);
-    for (const std::string& text : testing::split(s.script, ';')) {
-        step(text);
-    }
-    std::vector<Message> boxes;
-    for (const std::string& code : testing::split(s.boxes, '|')) {
-        boxes.push_back(box(code));
-    }
+    std::ranges::for_each(testing::split(s.script, ';'), [&](const std::string& text) { step(text); });
+    const std::vector<std::string> codes = testing::split(s.boxes, '|');
+    std::vector<Message> boxes(codes.size());
+    std::ranges::transform(codes, boxes.begin(), [&](const std::string& code) { return box(code); });
     EXPECT_EQ(env.ui.messages, boxes);
     EXPECT_EQ(env.ui.entries(), testing::split(s.entries, '|'));
     std::string caption = s.caption == std::string("restart") ? kRestartCaption : s.caption;
@@ -240,9 +238,7 @@ TEST(HugeFolder, FiftyThousandTilesAreListedMarkedAndAllMadeTransparent)
 TEST_F(Stories, ProbesCostTwoReadsAndABatchFlushesOnceBeforeItsEndMessage)
 {
     testing::putFiles(dir, "A.IMG=o B.IMG=t", expected);
-    for (const char* text : {"choose A.IMG", "mark all", "transparent"}) {
-        step(text);
-    }
+    std::ranges::for_each(testing::split("choose A.IMG; mark all; transparent", ';'), [&](auto& text) { step(text); });
     const auto probe = [](const std::string& n) { return "open " + n + "|read " + n + "|read " + n + "|close " + n + "|"; };
     const std::string listing = "wait shown|events|" + probe("A.IMG") + probe("B.IMG") + "wait hidden|focus on the first entry|";
     EXPECT_EQ(env.log, testing::split("dialog at |" + listing + "wait shown|events|" + probe("A.IMG") +
