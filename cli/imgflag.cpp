@@ -279,8 +279,9 @@ std::string fromPath(const fs::path& path)
 
 class Runner {
 public:
-    Runner(const Options& options, std::ostream& out, std::ostream& err, platform::FileLayer& files)
-        : options_(options), out_(out), err_(err), files_(files), pending_(files)
+    Runner(const Options& options, std::ostream& out, std::ostream& err, platform::FileLayer& files,
+           const std::function<bool()>& outBroken)
+        : options_(options), out_(out), err_(err), files_(files), outBroken_(outBroken), pending_(files)
     {
     }
 
@@ -315,7 +316,12 @@ public:
     }
 
 private:
-    bool stopping() const { return outFailed_ || gStopSignal.load() != 0; }
+    // Whether to switch no further file: after a signal, or once stdout has failed or broken.
+    bool stopping()
+    {
+        outFailed_ = outFailed_ || !out_ || (outBroken_ && outBroken_());
+        return outFailed_ || gStopSignal.load() != 0;
+    }
 
     void handle(const std::string& path)
     {
@@ -485,6 +491,7 @@ private:
     std::ostream& out_;
     std::ostream& err_;
     platform::FileLayer& files_;
+    const std::function<bool()>& outBroken_;
     container::FlushQueue pending_;
     std::vector<FileReport> waiting_;  // reports whose lines wait for the flush of the files before them
     std::set<platform::FileId> handled_;              // the files opened so far
@@ -511,9 +518,16 @@ use 30 or 31:
   imgflag transparent contours.img
   imgflag priority --set 31 contours.img
 
+Standard output is looked at before each file: once it has broken, imgflag
+switches no further file. On Linux a closed pipe shows at once; a failed write
+(a full disk, or on Windows a closed pipe) only at the next lines, which come
+up to 256 files at a time: the files switched meanwhile keep their new state
+and their lines are lost.
+
 Exit status: 0 when every file was a map and every requested change was made,
-1 when some file was not a map, could not be read or could not be changed,
-2 for a usage error, 128 + N when stopped by signal N.)";
+1 when some file was not a map, could not be read or could not be changed, or
+when the report could not be written, 2 for a usage error, 128 + N when
+stopped by signal N.)";
 
 }  // namespace
 
@@ -522,7 +536,8 @@ void requestStop(int signal)
     gStopSignal.store(signal);
 }
 
-int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, platform::FileLayer& files)
+int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, platform::FileLayer& files,
+        const std::function<bool()>& outBroken)
 {
     CLI::App app{"Reports and switches the transparency and draw priority of Garmin map files by rewriting one "
                  "byte per map.",
@@ -577,7 +592,7 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
                       : subcommands[2]->parsed() ? Command::Opaque
                       : priority->parsed()       ? Command::Priority
                                                  : Command::Status;
-    return Runner(options, out, err, files).run();
+    return Runner(options, out, err, files, outBroken).run();
 }
 
 }  // namespace ks::cli

@@ -2,6 +2,7 @@
 // command line, every map of a combined container included.
 #pragma once
 
+#include <functional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -19,8 +20,11 @@ inline constexpr int kExitSignalBase = 128;  // plus the number of the signal th
 // Runs imgflag with args (args[0] is the program name): the report goes to
 // out, line by line as each file is done and on the medium; messages for
 // people go to err. Map files are opened and folders listed through files;
-// -r finds subfolders in the file system. Returns the exit status.
-int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, platform::FileLayer& files);
+// -r finds subfolders in the file system. Before each file, outBroken (when
+// given) tells whether out can no longer be written, as a closed pipe; then,
+// as when out has failed, no further file is switched. Returns the exit status.
+int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, platform::FileLayer& files,
+        const std::function<bool()>& outBroken = {});
 
 // Asks a running imgflag to stop after the current file, as signal does
 // (0 withdraws the request). Safe to call from a signal handler.

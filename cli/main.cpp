@@ -9,6 +9,9 @@
 
 #ifdef _WIN32
 #include <windows.h>
+#else
+#include <poll.h>
+#include <unistd.h>
 #endif
 
 namespace {
@@ -19,10 +22,23 @@ BOOL WINAPI onConsoleEvent(DWORD event)
     ks::cli::requestStop(event == CTRL_C_EVENT ? SIGINT : SIGTERM);
     return TRUE;  // imgflag finishes the current file, then stops
 }
+
+// A closed pipe is seen only when a line cannot be written.
+bool stdoutBroken()
+{
+    return false;
+}
 #else
 void onSignal(int signal)
 {
     ks::cli::requestStop(signal);
+}
+
+// Whether stdout is a pipe or socket whose reader has gone; asks without writing.
+bool stdoutBroken()
+{
+    pollfd out{STDOUT_FILENO, 0, 0};
+    return ::poll(&out, 1, 0) > 0 && (out.revents & (POLLERR | POLLHUP)) != 0;
 }
 #endif
 
@@ -63,7 +79,7 @@ int main(int argc, char** argv)
     ks::platform::raiseOpenFileLimit();
     try {
         const auto files = ks::platform::nativeFileLayer();
-        return ks::cli::run(ks::platform::utf8Arguments(argc, argv), std::cout, std::cerr, *files);
+        return ks::cli::run(ks::platform::utf8Arguments(argc, argv), std::cout, std::cerr, *files, stdoutBroken);
     } catch (const std::exception& e) {
         std::cerr << "imgflag: " << e.what() << '\n';
         return ks::cli::kExitProblem;

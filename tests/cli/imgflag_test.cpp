@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <iomanip>
 #include <ranges>
 #include <sstream>
 
@@ -62,7 +61,7 @@ protected:
     std::ostringstream out, err;
 };
 
-const std::string kFolder = "a.img=o b.img=t c.img=mixed d.txt=txt e.img=o,ro";
+const std::string kFolder = "a.img=o b.img=t c.img=mixed d.txt=txt e.img=o,ro k/i.img=t";  // k/ only with -r
 const std::string kRefused = "imgflag: {D}e.img: read-only\n";
 
 const CliCase kCases[] = {
@@ -87,7 +86,7 @@ const CliCase kCases[] = {
      "imgflag: {D}4.img: overflow\nimgflag: {D}5.img: file not found\n"},
     {"SubfoldersOnlyWithRecursion", "m.img=o k/i.img=t k/z/d.img=mixed z.img=o", {"-r", "status", "{D}"}, 0,
      "transparent\t{D}k/i.img\nmixed 1/3 transparent\t{D}k/z/d.img\nopaque\t{D}m.img\nopaque\t{D}z.img\n", ""},
-    {"NoSubfoldersWithoutRecursion", "m.img=o k/i.img=t", {"status", "{D}"}, 0, "opaque\t{D}m.img\n", ""},
+    {"DoubleDashEndsTheOptions", "--help=o", {"status", "--", "--help"}, 0, "opaque\t--help\n", ""},
     {"JsonCarriesTheSameReport", "c.img=mixed d.txt=txt", {"--json", "status", "{D}c.img", "{D}d.txt"}, 1,
      "{\n  \"command\": \"status\",\n  \"dry_run\": false,\n  \"files\": [\n    {\n      \"path\": \"{D}c.img\",\n"
      "      \"state\": \"mixed\",\n      \"maps\": 3,\n      \"transparent_maps\": 1,\n      \"draw_priority_min\": null,\n"
@@ -109,15 +108,24 @@ const CliCase kCases[] = {
      {"opaque", "{D}", "{D}K.gmap/"}, 1, "no-tre\t{D}E.gmap\nno-access\t{D}K.gmap\nbad-tre\t{D}c.tre\nno-access\t{D}K.gmap/\n",
      "imgflag: {D}K.gmap: P/1/1.TRE: read-only\nimgflag: {D}K.gmap/: P/1/1.TRE: read-only\n"},
 #ifndef _WIN32  // names Windows does not allow
-    {"NamesCannotFakeALine", "x\ntransparent\tother.img\tchanged=o e\x1b[2J\x7f\xc2\x9b\\\xe2\x80\xae\xe2\x81\xa9\xe2\x80\xa8.img=t",
-     {"status", "{D}"}, 0,
+    {"NamesCannotFakeALineInTheReportOrAMessage",
+     "x\ntransparent\tother.img\tchanged=o e\x1b[2J\x7f\xc2\x9b\\\xe2\x80\xae\xe2\x81\xa9\xe2\x80\xa8.img=t o\xc0\xaf\n.img=overflow",
+     {"status", "{D}"}, 1,
      "transparent\t{D}e\\x1b[2J\\x7f\\xc2\\x9b\\\\\\xe2\\x80\\xae\\xe2\\x81\\xa9\\xe2\\x80\\xa8.img\n"
-     "opaque\t{D}x\\ntransparent\\tother.img\\tchanged\n", ""},
+     "error\t{D}o\\xc0\\xaf\\n.img\nopaque\t{D}x\\ntransparent\\tother.img\\tchanged\n",
+     "imgflag: {D}o\\xc0\\xaf\\n.img: overflow\n"},
     {"JsonEscapesWhatCouldHideOrFakeText", "a\x7f\xc2\x9b\xc2\x85\xe2\x80\xae\xe2\x80\xa8\xe2\x81\xa6.img=o", {"--json", "status", "{D}"}, 0,
      "{\n  \"command\": \"status\",\n  \"dry_run\": false,\n  \"files\": [\n    {\n"
      "      \"path\": \"{D}a\\u007f\\u009b\\u0085\\u202e\\u2028\\u2066.img\",\n      \"state\": \"opaque\",\n"
      "      \"maps\": 1,\n      \"transparent_maps\": 0,\n      \"draw_priority_min\": null,\n"
      "      \"draw_priority_max\": null\n    }\n  ]\n}\n", ""},
+    {"JsonKeepsTheBytesOfANameThatIsNoUtf8", "a\xff.img=o", {"--json", "status", "a\xff.img"}, 0,
+     "{\n  \"command\": \"status\",\n  \"dry_run\": false,\n  \"files\": [\n    {\n      \"path\": \"a\ufffd.img\",\n"
+     "      \"path_bytes\": \"61ff2e696d67\",\n      \"state\": \"opaque\",\n      \"maps\": 1,\n"
+     "      \"transparent_maps\": 0,\n      \"draw_priority_min\": null,\n      \"draw_priority_max\": null\n"
+     "    }\n  ]\n}\n", ""},
+    {"RecursionFollowsNoLinkToAFolder", "k/i.img=t k/up=@.. w/x.img=o", {"-r", "status", "{D}k"}, 0,
+     "transparent\t{D}k/i.img\n", ""},
 #endif
     {"Version", "", {"--version"}, 0, "imgflag " KS_EXPECTED_VERSION "\n", ""},
 #define KS_TRY_HELP "\nTry 'imgflag --help' for more information.\n"  // ends every usage error
@@ -135,11 +143,12 @@ TEST_P(Imgflag, AnswersACommandLineWithItsReportStatusAndBytes)
     const CliCase& c = GetParam();
     std::map<std::string, Bytes> expected;
     testing::putFiles(dir, c.files, expected);
-    std::vector<std::string> args;
-    for (const std::string& arg : c.args) {
-        args.push_back(expand(arg, dir.path()));
-    }
+    std::vector<std::string> args(c.args.size());
+    std::ranges::transform(c.args, args.begin(), [&](const std::string& arg) { return expand(arg, dir.path()); });
+    const std::filesystem::path home = std::filesystem::current_path();
+    std::filesystem::current_path(testing::u8(dir.path()));  // where a name without folder is
     EXPECT_EQ(imgflag(args), c.status);
+    std::filesystem::current_path(home);
     EXPECT_EQ(out.str(), expand(c.out, dir.path()));
     EXPECT_EQ(err.str(), expand(c.err, dir.path()));
     for (const std::string& file : testing::split(c.after, ' ')) {
@@ -152,20 +161,6 @@ TEST_P(Imgflag, AnswersACommandLineWithItsReportStatusAndBytes)
 
 INSTANTIATE_TEST_SUITE_P(CommandLines, Imgflag, ::testing::ValuesIn(kCases),
                          [](const auto& info) { return std::string(info.param.name); });
-
-#ifndef _WIN32
-TEST_F(Imgflag, ANameThatIsNoUtf8KeepsItsBytesInJson)
-{
-    const std::string path = dir.put("a\xff.img", TileBuilder::kind("o"));
-    EXPECT_EQ(imgflag({"--json", "status", path}), kExitOk);
-    std::ostringstream hex;
-    for (const unsigned char c : path) {
-        hex << std::hex << std::setw(2) << std::setfill('0') << int{c};
-    }
-    EXPECT_NE(out.str().find("\"path\": \"" + dir.path() + "a\ufffd.img\",\n      \"path_bytes\": \"" + hex.str() + "\""),
-              std::string::npos) << out.str();
-}
-#endif
 
 TEST_F(Imgflag, AProbeCostsOneOpenAndTwoReadsAndAChangeOneWriteAndOneFlush)
 {
@@ -181,9 +176,8 @@ TEST_F(Imgflag, AProbeCostsOneOpenAndTwoReadsAndAChangeOneWriteAndOneFlush)
 
 TEST_F(Imgflag, AFailedWriteOrFlushMakesTheLineAnError)
 {
-    const std::string one = dir.put("one.img", TileBuilder::kind("o"));
+    const std::string one = dir.put("one.img", TileBuilder::kind("o")), fine = dir.put("z.img", TileBuilder::kind("o"));
     const std::string three = dir.put("three.img", TileBuilder::combined({0, 0, 0}).build());
-    const std::string fine = dir.put("z.img", TileBuilder::kind("o"));
     int writes = 0;
     env.files.beforeWrite = [&](const std::string& path) {
         if (path != fine && ++writes != 2) {
@@ -220,24 +214,29 @@ TEST_F(Imgflag, ThreeHundredTilesAreAllSwitchedWithTwentyDescriptors)
     EXPECT_EQ(std::ranges::count(files | std::views::values, TileBuilder::kind("t")), 300);
 }
 
-TEST_F(Imgflag, StopsAfterTheCurrentFileWhenAskedOrWhenTheReportCannotBeWritten)
+TEST_F(Imgflag, StopsAfterTheCurrentFileWhenAskedOrWhenStdoutFailsOrBreaks)
 {
-    const std::string a = dir.put("a.img", TileBuilder::kind("o"));
-    const std::string b = dir.put("b.img", TileBuilder::kind("o"));
-    env.files.beforeWrite = [](const std::string&) { requestStop(2); };  // SIGINT while a.img is switched
-    EXPECT_EQ(imgflag({"transparent", a, b}), kExitSignalBase + 2);
-    requestStop(0);
-    EXPECT_EQ(out.str(), "transparent\t" + a + "\tchanged\n");
-    EXPECT_EQ(err.str(), "imgflag: stopped by signal 2\n");
-    EXPECT_EQ(testing::readFile(a), TileBuilder::kind("t"));
-    EXPECT_EQ(testing::readFile(b), TileBuilder::kind("o"));
-
-    env.files.beforeWrite = nullptr;
-    err.str("");
-    out.setstate(std::ios::badbit);  // as stdout on a full disk
-    EXPECT_EQ(imgflag({"transparent", b, a}), kExitProblem);
-    EXPECT_EQ(err.str(), "imgflag: the report could not be written to standard output\n");
-    EXPECT_EQ(testing::readFile(b), TileBuilder::kind("t")) << "the file whose line was lost is still switched";
+    bool broken = false;  // what a look at stdout finds
+    const std::string lost = "imgflag: the report could not be written to standard output\n";
+    const std::tuple<std::function<void()>, int, bool, std::string> rows[] = {  // while a.img is switched: ...
+        {[] { requestStop(2); }, kExitSignalBase + 2, true, "imgflag: stopped by signal 2\n"},  // SIGINT
+        {[&] { broken = true; }, kExitProblem, true, lost},                    // the reader of the pipe goes
+        {[&] { out.setstate(std::ios::badbit); }, kExitProblem, false, lost},  // a line fails, as on a full disk
+    };
+    for (const auto& [stop, status, lineOut, message] : rows) {
+        const std::string a = dir.put("a.img", TileBuilder::kind("o")), b = dir.put("b.img", TileBuilder::kind("o"));
+        env.files.beforeWrite = [&](const std::string&) { stop(); };
+        out.str(""), err.str(""), broken = false;
+        EXPECT_EQ(run({"imgflag", "transparent", a, b}, out, err, env.files, [&] { return broken; }), status);
+        requestStop(0);
+        EXPECT_EQ(out.str(), lineOut ? "transparent\t" + a + "\tchanged\n" : "");
+        EXPECT_EQ(err.str(), message);
+        EXPECT_EQ(testing::readFile(a), TileBuilder::kind("t")) << "the file at hand is finished";
+        EXPECT_EQ(testing::readFile(b), TileBuilder::kind("o")) << "no further file is switched";
+    }
+    env.files.beforeWrite = [&](const std::string&) { out.setstate(std::ios::badbit); };  // the last file's line fails
+    out.clear(), err.str("");
+    EXPECT_EQ(imgflag({"transparent", dir.file("b.img")}), kExitProblem) << err.str();
 }
 
 }  // namespace

@@ -74,7 +74,7 @@ const Case kWalks[] = {
     {"ExponentSumWrapsModulo256", tile(2).exponents(200, 65), LookupOutcome::Found, {{kFlag, 2}}},
     {"ExponentSum30IsTheLargest", tile(2).exponents(30, 0).entries({{"TRE", 1}}).treHeaderAt(1LL << 30),
      LookupOutcome::Found, {{(1ULL << 30) + 0x3F, 2}}}, {"ExponentSum31Overflows", tile(2).exponents(16, 15), 6},
-    {"FatEndJustBeforeTheTreEntry", tile(2).fatEnd(0x800), LookupOutcome::TreNotFound},
+    {"MaskedFatEndJustBeforeTheTreEntry", tile(2).fatEnd(0x800).masked(), LookupOutcome::TreNotFound},
     {"FatEndOneIntoTheTreEntry", tile(2).fatEnd(0x801), LookupOutcome::Found, {{kFlag, 2}}},
     {"FatEndNegative", tile(2).fatEnd(-5), LookupOutcome::TreNotFound},
     {"FatEndMostNegativeWrapsToTheLargest", tile(2).fatEnd(std::numeric_limits<std::int32_t>::min()),

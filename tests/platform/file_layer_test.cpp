@@ -1,14 +1,17 @@
 // The file layer of the system the tests run on: what it refuses to open and
-// with which number, what it lists, the lock of a change and its release, and
-// long and non-ASCII names. On POSIX also that it never opens a pipe at all and
-// what takes a file's place after its look; on Windows what a change keeps out.
+// with which number, what it lists, the lock of a change (imgflag's too) and
+// its release, and long and non-ASCII names. On POSIX also that it never opens
+// a pipe at all and what takes a file's place after its look; on Windows what
+// a change keeps out.
 // (The checks right before a write meet their POSIX cases through the writer.)
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <filesystem>
 #include <functional>
+#include <sstream>
 
+#include "cli/imgflag.h"
 #include "container/img_container.h"
 #include "support/tile_builder.h"
 #ifdef _WIN32
@@ -73,10 +76,8 @@ TEST(FileLayer, OpensAndListsOnlyRegularFilesThatMayBeWritten)
 {
     testing::TempDir dir;
     NativeFiles files{kShortPatience};
-    for (const char* name : {"map.img", "ro.img", "plain.txt", "sub/in.img"}) {
-        dir.put(name, kTile);
-    }
-    testing::makeReadOnly(dir.file("ro.img"));
+    std::map<std::string, Bytes> put;
+    testing::putFiles(dir, "map.img=o ro.img=o,ro plain.txt=o sub/in.img=o", put);
     std::vector<std::string> listed = {"map.img", "plain.txt", "ro.img"};
 #ifdef _WIN32
     const FileHandle held = handleOn(dir.put("held.img", kTile), FILE_SHARE_READ);  // a map manager has it open
@@ -85,10 +86,7 @@ TEST(FileLayer, OpensAndListsOnlyRegularFilesThatMayBeWritten)
     ::chmod(dir.put("ro464.img", kTile).c_str(), 0464);  // the group may write, the owner may not
     ASSERT_EQ(::mkfifo(dir.file("fifo.img").c_str(), 0644), 0);
     makeSocket(dir.file("socket.img"));
-    fs::create_symlink(dir.file("map.img"), dir.file("link.img"));
-    fs::create_symlink(dir.file("nowhere"), dir.file("dangling.img"));
-    fs::create_symlink("loop.img", dir.file("loop.img"));
-    fs::create_directory_symlink(dir.file("sub"), dir.file("dirlink.img"));
+    testing::putFiles(dir, "link.img=@map.img dangling.img=@nowhere loop.img=@loop.img dirlink.img=@sub", put);
     listed.insert(listed.begin(), "link.img");
     listed.push_back("ro464.img");
 #endif
@@ -136,6 +134,10 @@ TEST(FileLayer, AChangeWaitsForAnotherThenReportsTheFileBusyAndFinishedWritesLet
     const std::string path = dir.put("f.img", kTile);
     auto first = files.open(path, OpenMode::Change);
     EXPECT_EQ(failure([&] { files.open(path, OpenMode::Change); }), std::pair(75, std::string("in use by another program")));
+    std::ostringstream out, err;
+    EXPECT_EQ(cli::run({"imgflag", "transparent", path}, out, err, files), cli::kExitProblem) << "the same lock";
+    EXPECT_EQ(err.str(), "imgflag: " + path + ": in use by another program\n");
+    EXPECT_EQ(testing::readFile(path), kTile);
 #ifndef _WIN32  // there a look asks for write access too, which the change's share mode refuses
     EXPECT_EQ(failure([&] { files.open(path, OpenMode::Probe); }).first, 0) << "looking is never refused";
 #endif

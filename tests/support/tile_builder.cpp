@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -160,6 +161,10 @@ void putFiles(const TempDir& folder, const std::string& files, std::map<std::str
     for (const std::string& file : split(files, ' ')) {
         const std::string name = file.substr(0, file.rfind('='));
         const std::string kind = file.substr(file.rfind('=') + 1);
+        if (kind.starts_with('@')) {
+            std::filesystem::create_symlink(u8(kind.substr(1)), u8(folder.file(name)));
+            continue;
+        }
         written[name] = TileBuilder::kind(kind.substr(0, kind.find(',')));
         folder.put(name, written[name]);
         if (kind.ends_with(",ro")) {

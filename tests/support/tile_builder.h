@@ -84,7 +84,8 @@ private:
 };
 
 // Writes files, "NAME=KIND NAME=KIND,ro ..." (TileBuilder::kind; ",ro" takes
-// the write permission away), into folder and adds each with its bytes to written.
+// the write permission away), into folder and adds each with its bytes to
+// written; "NAME=@TARGET" makes NAME a symbolic link to TARGET instead.
 void putFiles(const TempDir& folder, const std::string& files, std::map<std::string, Bytes>& written);
 
 // The parts of text between separators, leading spaces cut, empty ones left out.

@@ -95,7 +95,7 @@ void withUser(const Action& action, const User& user)
     action();
 }
 
-TEST(MainWindow, EveryControlSitsInsideTheFixedClientAreaWithoutOverlapAndEveryTextFitsItsBox)
+TEST(MainWindow, EveryControlAndMenuItemIsInPlaceEveryTextFitsItsBoxTheGapDoesNothingAndExitAsksNothing)
 {
     Harness h;
     h.show();
@@ -127,12 +127,7 @@ TEST(MainWindow, EveryControlSitsInsideTheFixedClientAreaWithoutOverlapAndEveryT
     }
     EXPECT_TRUE(QFontInfo(h.list()->font()).fixedPitch());
     EXPECT_TRUE(h.child("lbl_Warten")->isHidden());
-}
 
-TEST(MainWindow, TheMenuHasItsItemsAndSeparatorsItsGapDoesNothingAndExitAsksNothing)
-{
-    Harness h;
-    h.show();
     std::vector<std::pair<std::string, std::string>> items;  // text ("-" for a separator), name
     for (const QAction* top : h.window.menuBar()->actions()) {
         const QMenu* menu = top->menu();

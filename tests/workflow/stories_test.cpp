@@ -2,6 +2,7 @@
 // this folder and these steps, expect these boxes, entries, caption and bytes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -11,6 +12,7 @@
 #endif
 
 #include "support/scripted_platform.h"
+#include "shell/arguments.h"
 #include "support/tile_builder.h"
 #include "workflow/workflow.h"
 
@@ -42,16 +44,19 @@ protected:
     std::string path(const std::string& name) const { return dir.file(name); }
     std::string shown(const std::string& name) const { return env.ui.toUpper(path(name)); }
 
-    // One step: choose NAME | cancel | open [NAME] | answer cancel | mark all | mark none | mark INDEX |
-    // transparent | opaque | restart | put NAME=KIND | rm NAME | rmdir | ro NAME | failflush NAME |
-    // fifo NAME | link NAME TARGET | fs MAGIC (the file system's type, hex) | failsync NAME | failclose NAME
+    // One step: choose NAME | cancel | start [ARGUMENTS] (the window's command line, names in the
+    // folder; none: the folder itself) | answer cancel | mark all | mark none | mark INDEX | transparent |
+    // opaque | restart | put NAME=KIND | rm NAME | rmdir | ro NAME | failflush NAME | fifo NAME |
+    // fs MAGIC (the file system's type, hex) | failsync NAME | failclose NAME
     void step(const std::string& text)
     {
         const std::string verb = text.substr(0, text.find(' '));
         const std::string arg = text.size() > verb.size() ? text.substr(verb.size() + 1) : "";
         const std::map<std::string, std::function<void()>> steps = {
             {"choose", [&] { env.ui.choices.emplace_back(path(arg)), flow.mn_Datei_Click(); }},
-            {"cancel", [&] { flow.mn_Datei_Click(); }}, {"open", [&] { flow.openPath(path(arg)); }},
+            {"cancel", [&] { flow.mn_Datei_Click(); }},
+            {"start", [&] { const auto given = shell::parseArguments(testing::split(arg, ' '));
+                            flow.openPath(path(given.path)); }},
             {"answer", [&] { env.ui.answers.push_back(Answer::Cancel); }},
             {"mark", [&] { arg == "all" ? flow.cmd_Mark_Click() : arg == "none" ? flow.cmd_nomark_Click()
                                                                                : env.ui.listSetMarked(std::stoul(arg), true); }},
@@ -62,8 +67,6 @@ protected:
             {"ro", [&] { testing::makeReadOnly(path(arg)); }},
 #ifndef _WIN32
             {"fifo", [&] { ::mkfifo(path(arg).c_str(), 0644); }},
-            {"link", [&] { fs::create_symlink(testing::u8(path(arg.substr(arg.find(' ') + 1))),
-                                              testing::u8(path(arg.substr(0, arg.find(' '))))); }},
             {"fs", [&] { env.files.seams().fileSystemType = [type = std::stol(arg, nullptr, 16)](long) { return type; }; }},
             {"failsync", [&] { env.files.seams().syncError = [=, this](const std::string& p) { return p == path(arg) ? EIO : 0; }; }},
             {"failclose", [&] { env.files.seams().closeError = [=, this](const std::string& p) { return p == path(arg) ? EIO : 0; }; }},
@@ -115,13 +118,10 @@ TEST_P(Stories, EndWithTheirBoxesEntriesCaptionAndBytes)
 {
     const Story& s = GetParam();
     testing::putFiles(dir, s.files, expected);
-    for (const std::string& text : testing::split(s.script, ';')) {
-        step(text);
-    }
-    std::vector<Message> boxes;
-    for (const std::string& code : testing::split(s.boxes, '|')) {
-        boxes.push_back(box(code));
-    }
+    std::ranges::for_each(testing::split(s.script, ';'), [&](const std::string& text) { step(text); });
+    const std::vector<std::string> codes = testing::split(s.boxes, '|');
+    std::vector<Message> boxes(codes.size());
+    std::ranges::transform(codes, boxes.begin(), [&](const std::string& code) { return box(code); });
     EXPECT_EQ(env.ui.messages, boxes);
     EXPECT_EQ(env.ui.entries(), testing::split(s.entries, '|'));
     std::string caption = s.caption == std::string("restart") ? kRestartCaption : s.caption;
@@ -145,9 +145,7 @@ const Story kStories[] = {
     {"AReadOnlyMapAnsweredCancelEmptiesTheWindow", "A.IMG=o R.IMG=o,ro S.IMG=nohead", "answer cancel; choose A.IMG",
      "question R.IMG", "", "restart", ""},
     {"TheDialogCancelledBeforeAnyChoice", "A.IMG=o", "cancel", "chosen", "", "restart", ""},
-    {"TheDialogCancelledAfterAChoiceListsThatFolderAgain", "A.IMG=o", "choose A.IMG; put B.IMG=t; cancel", "",
-     "A.IMG  < >|B.IMG  <T>", "Pfad {DIR} hat 2 Dateien", ""},
-    {"AChosenFileThatIsNoImg", "notes.txt=txt", "choose notes.txt", "chosen notes.txt", "", "restart", ""},
+    {"AChosenFileThatIsNoImg", "a.img.txt=txt", "choose a.img.txt", "chosen a.img.txt", "", "restart", ""},
     {"NamesShowInUpperCaseAndFilesOpenAsTheyAre", "karte.img=o ärger.img=o", "choose karte.img; mark 0; transparent",
      "finished", "KARTE.IMG  <T>|ÄRGER.IMG  < >", "Pfad {DIR} hat 2 Dateien", "karte.img=t"},
     {"MarkAllAndMakeTransparent", "A.IMG=o B.IMG=t M.IMG=m", "choose A.IMG; mark all; transparent", "finished",
@@ -163,20 +161,23 @@ const Story kStories[] = {
      "Pfad {DIR} hat 0 Dateien", ""},
     {"AVanishedFolderIsReportedAndForgotten", "A.IMG=o", "choose A.IMG; rmdir; transparent", "finished|folder", "",
      "restart", ""},
-    {"AMissingFolderGivenAtStart", "", "open nowhere/", "folder nowhere/", "", "restart", ""},
-    {"AFolderGivenAtStartIsListedAgainAfterCancel", "A.IMG=o", "open; put B.IMG=t; cancel", "",
+    {"AMissingFolderGivenAtStart", "", "start nowhere/", "folder nowhere/", "", "restart", ""},
+    {"AFolderGivenAtStartIsListedAgainAfterCancel", "A.IMG=o", "start; put B.IMG=t; cancel", "",
      "A.IMG  < >|B.IMG  <T>", "Pfad {DIR} hat 2 Dateien", ""},
-    {"ANonMapFileGivenAtStartCountsAsAChoiceOfItsFolder", "A.IMG=o LIESMICH.TXT=txt", "open LIESMICH.TXT; cancel",
+    {"ANonMapFileGivenAtStartCountsAsAChoiceOfItsFolder", "A.IMG=o LIESMICH.TXT=txt", "start LIESMICH.TXT; cancel",
      "notimg LIESMICH.TXT|notimg LIESMICH.TXT", "A.IMG  < >", "Pfad {DIR} hat 1 Dateien", ""},
-    {"ADropAfterAChoiceIsTheLastChoice", "A.IMG=o SUB/B.IMG=t", "choose A.IMG; open SUB/; cancel", "", "B.IMG  <T>",
+    {"ADropAfterAChoiceIsTheLastChoice", "A.IMG=o SUB/B.IMG=t", "choose A.IMG; start SUB/; cancel", "", "B.IMG  <T>",
      "Pfad {DIR}SUB/ hat 1 Dateien", ""},
-    {"AFileGivenAtStartCountsAsChosen", "A.IMG=o B.IMG=t", "open B.IMG; put C.IMG=o; cancel", "",
+    {"AFolderGivenAtStartWithoutFinalSeparatorEvenNamedLikeAnOption", "A.IMG=o --help/B.IMG=t", "start -- --help", "",
+     "B.IMG  <T>", "Pfad {DIR}--help/ hat 1 Dateien", ""},
+    {"AFileGivenAtStartCountsAsChosen", "A.IMG=o B.IMG=t", "start B.IMG; put C.IMG=o; cancel", "",
      "A.IMG  < >|B.IMG  <T>|C.IMG  < >", "Pfad {DIR} hat 3 Dateien", ""},
     {"RestartForgetsTheFolderAndTheMarks", "A.IMG=o", "choose A.IMG; mark all; restart; transparent", "finished", "",
      "restart", ""},
-    {"CancelInTheBatchEndsItAfterFlushingWhatWasWritten", "A.IMG=o B.IMG=o C.IMG=o",
-     "choose A.IMG; ro B.IMG; failflush A.IMG; answer cancel; mark all; transparent", "question B.IMG|flushed A.IMG",
-     "", "restart", "A.IMG=t"},
+    {"CancelInTheBatchEndsItAfterFlushingWhatWasWrittenAndLeavesNoTraceInTheNextListing",
+     "A.IMG=o B.IMG=o C.IMG=o N/A.TXT=txt N/B.IMG=o",
+     "choose A.IMG; ro B.IMG; failflush A.IMG; answer cancel; mark all; transparent; choose N/B.IMG",
+     "question B.IMG|flushed A.IMG|notimg N/A.TXT", "B.IMG  < >", "Pfad {DIR}N/ hat 1 Dateien", "A.IMG=t"},
     {"ACombinedContainerShowsHowManyOfItsMapsAreTransparent", "GMAPSUPP.IMG=mixed Z.IMG=all", "choose Z.IMG", "",
      "GMAPSUPP.IMG  <T 1/3>|Z.IMG  <T>", "Pfad {DIR} hat 2 Dateien", ""},
     {"ACombinedContainerMadeTransparentSwitchesEveryMap", "GMAPSUPP.IMG=mixed", "choose GMAPSUPP.IMG; mark 0; transparent",
@@ -197,12 +198,12 @@ const Story kStories[] = {
      "choose A.IMG; mark all; transparent", "finished", "A.IMG  <T>|K.GMAP  <T>", "Pfad {DIR} hat 2 Dateien",
      "A.IMG=t K.gmap/P/1/1.TRE=tret"},
     {"BundlesWithoutTreOrAccessAndACutTre", "A.TRE=cut E.gmap/I.xml=txt K.gmap/P/1/1.TRE=tre,ro K.gmap/P/2/2.TRE=tre,ro",
-     "open K.gmap", "trebad|notre|question K.gmap/P/1/1.TRE", "A.TRE  <?>|E.GMAP  <?>|K.GMAP Kein Zugriff möglich",
+     "start K.gmap", "trebad|notre|question K.gmap/P/1/1.TRE", "A.TRE  <?>|E.GMAP  <?>|K.GMAP Kein Zugriff möglich",
      "Pfad {DIR} hat 3 Dateien", ""},
 #ifndef _WIN32  // things that are no regular files, and names Windows does not allow
-    {"LinksPipesAndFoldersInTheFolder", "A.IMG=o L.IMG=o SUB/IN.IMG=o",
-     "fifo FIFO.IMG; link LINK.IMG A.IMG; link DANGLING.IMG NOWHERE.IMG; link LOOP.IMG LOOP.IMG; link DIRLINK.IMG SUB; "
-     "choose A.IMG; rm L.IMG; fifo L.IMG; mark all; transparent",
+    {"LinksPipesAndFoldersInTheFolder",
+     "A.IMG=o L.IMG=o SUB/IN.IMG=o LINK.IMG=@A.IMG DANGLING.IMG=@NOWHERE.IMG LOOP.IMG=@LOOP.IMG DIRLINK.IMG=@SUB",
+     "fifo FIFO.IMG; choose A.IMG; rm L.IMG; fifo L.IMG; mark all; transparent",
      "question L.IMG|writer 75|finished", "A.IMG  <T>|LINK.IMG  <T>", "Pfad {DIR} hat 2 Dateien", "A.IMG=t"},
     {"NamesWithControlCharactersShowEscapedAfterUpperCasing",
      "a\x1b[2J.img=o a\\nb.img=o a\nb.img=o t\t\xe2\x80\xae\x7f\xc2\x9b\xe2\x80\xa8.img=o C.TXT=txt", "choose a\nb.img",
@@ -232,10 +233,9 @@ TEST(HugeFolder, FiftyThousandTilesAreListedMarkedAndAllMadeTransparent)
     // 64-byte blocks and the TRE header right after a one-entry directory: about 2 KB a tile.
     const auto tile = [](std::uint8_t flags) { return TileBuilder::combined({flags}, 6).build(); };
     testing::TempDir dir(base);
-    char name[16];
+    const auto name = [](int i) { char n[16]; std::snprintf(n, sizeof n, "T%05d.IMG", i); return std::string(n); };
     for (int i = 0; i < tiles; ++i) {
-        std::snprintf(name, sizeof(name), "T%05d.IMG", i);
-        testing::writeFile(dir.file(name), tile(0x00));
+        testing::writeFile(dir.file(name(i)), tile(0x00));
     }
     testing::ScriptedPlatform env;
     Workflow flow{env.platform};
@@ -254,18 +254,15 @@ TEST(HugeFolder, FiftyThousandTilesAreListedMarkedAndAllMadeTransparent)
     EXPECT_EQ(env.count("flush"), (tiles + 255) / 256) << "at most 256 files wait open for their flush";
     const Bytes transparent = tile(0x02);
     for (int i = 0; i < tiles; ++i) {
-        std::snprintf(name, sizeof(name), "T%05d.IMG", i);
-        ASSERT_EQ(env.ui.list[i].text, std::string(name) + "  <T>");
-        ASSERT_EQ(testing::readFile(dir.file(name)), transparent) << name;
+        ASSERT_EQ(env.ui.list[i].text, name(i) + "  <T>");
+        ASSERT_EQ(testing::readFile(dir.file(name(i))), transparent) << name(i);
     }
 }
 
 TEST_F(Stories, ProbesCostTwoReadsAndABatchFlushesOnceBeforeItsEndMessage)
 {
     testing::putFiles(dir, "A.IMG=o B.IMG=t", expected);
-    for (const char* text : {"choose A.IMG", "mark all", "transparent"}) {
-        step(text);
-    }
+    std::ranges::for_each(testing::split("choose A.IMG; mark all; transparent", ';'), [&](auto& text) { step(text); });
     const auto probe = [](const std::string& n) { return "open " + n + "|read " + n + "|read " + n + "|close " + n + "|"; };
     const std::string listing = "wait shown|events|" + probe("A.IMG") + probe("B.IMG") + "wait hidden|focus on the first entry|";
     EXPECT_EQ(env.log, testing::split("dialog at |" + listing + "wait shown|events|" + probe("A.IMG") +
