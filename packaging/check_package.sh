@@ -25,4 +25,4 @@ echo "=== the unpacked imgflag"
 "$scratch/usr/bin/imgflag" --version
 status=$("$scratch/usr/bin/imgflag" status "$scratch/opaque.img")
 echo "$status"
-[ "$status" = "opaque	$scratch/opaque.img" ]
+[ "$status" = "opaque	$scratch/opaque.img	priority 25" ]
