@@ -62,6 +62,9 @@ protected:
 };
 
 const std::string kFolder = "a.img=o b.img=t c.img=mixed d.txt=txt e.img=o,ro k/i.img=t";  // k/ only with -r
+#define KS_JSON_HEAD "{\n  \"command\": \"status\",\n  \"dry_run\": false,\n  \"files\": [\n    {\n"
+#define KS_JSON_FILE_END "\n      \"draw_priority_min\": null,\n      \"draw_priority_max\": null\n    }"
+#define KS_JSON_TAIL "\n  ]\n}\n"
 const std::string kRefused = "imgflag: {D}e.img: read-only\n";
 
 const CliCase kCases[] = {
@@ -88,11 +91,9 @@ const CliCase kCases[] = {
      "transparent\t{D}k/i.img\nmixed 1/3 transparent\t{D}k/z/d.img\nopaque\t{D}m.img\nopaque\t{D}z.img\n", ""},
     {"DoubleDashEndsTheOptions", "--help=o", {"status", "--", "--help"}, 0, "opaque\t--help\n", ""},
     {"JsonCarriesTheSameReport", "c.img=mixed d.txt=txt", {"--json", "status", "{D}c.img", "{D}d.txt"}, 1,
-     "{\n  \"command\": \"status\",\n  \"dry_run\": false,\n  \"files\": [\n    {\n      \"path\": \"{D}c.img\",\n"
-     "      \"state\": \"mixed\",\n      \"maps\": 3,\n      \"transparent_maps\": 1,\n      \"draw_priority_min\": null,\n"
-     "      \"draw_priority_max\": null\n    },\n    {\n      \"path\": \"{D}d.txt\",\n      \"state\": \"not-img\",\n"
-     "      \"draw_priority_min\": null,\n      \"draw_priority_max\": null\n    }\n  ]\n}\n",
-     ""},
+     KS_JSON_HEAD "      \"path\": \"{D}c.img\",\n      \"state\": \"mixed\",\n      \"maps\": 3,\n"
+     "      \"transparent_maps\": 1," KS_JSON_FILE_END ",\n    {\n      \"path\": \"{D}d.txt\",\n      \"state\": \"not-img\","
+     KS_JSON_FILE_END KS_JSON_TAIL, ""},
     {"PrioritiesAreReported", "a.img=p b.img=o c.TRE=tret", {"priority", "{D}"}, 0,
      "opaque\t{D}a.img\tpriority 25\nopaque\t{D}b.img\ntransparent\t{D}c.TRE\tpriority 25\n", ""},
     {"PrioritySetWhereItDiffers", "a.img=p b.img=p31 c.TRE=tre", {"priority", "--set", "31", "{D}"}, 0,
@@ -114,16 +115,12 @@ const CliCase kCases[] = {
      "transparent\t{D}e\\x1b[2J\\x7f\\xc2\\x9b\\\\\\xe2\\x80\\xae\\xe2\\x81\\xa9\\xe2\\x80\\xa8.img\n"
      "error\t{D}o\\xc0\\xaf\\n.img\nopaque\t{D}x\\ntransparent\\tother.img\\tchanged\n",
      "imgflag: {D}o\\xc0\\xaf\\n.img: overflow\n"},
-    {"JsonEscapesWhatCouldHideOrFakeText", "a\x7f\xc2\x9b\xc2\x85\xe2\x80\xae\xe2\x80\xa8\xe2\x81\xa6.img=o", {"--json", "status", "{D}"}, 0,
-     "{\n  \"command\": \"status\",\n  \"dry_run\": false,\n  \"files\": [\n    {\n"
-     "      \"path\": \"{D}a\\u007f\\u009b\\u0085\\u202e\\u2028\\u2066.img\",\n      \"state\": \"opaque\",\n"
-     "      \"maps\": 1,\n      \"transparent_maps\": 0,\n      \"draw_priority_min\": null,\n"
-     "      \"draw_priority_max\": null\n    }\n  ]\n}\n", ""},
-    {"JsonKeepsTheBytesOfANameThatIsNoUtf8", "a\xff.img=o", {"--json", "status", "a\xff.img"}, 0,
-     "{\n  \"command\": \"status\",\n  \"dry_run\": false,\n  \"files\": [\n    {\n      \"path\": \"a\ufffd.img\",\n"
-     "      \"path_bytes\": \"61ff2e696d67\",\n      \"state\": \"opaque\",\n      \"maps\": 1,\n"
-     "      \"transparent_maps\": 0,\n      \"draw_priority_min\": null,\n      \"draw_priority_max\": null\n"
-     "    }\n  ]\n}\n", ""},
+    {"JsonEscapesWhatCouldHideOrFakeTextAndKeepsTheBytesOfANameThatIsNoUtf8",
+     "a\x7f\xc2\x9b\xc2\x85\xe2\x80\xae\xe2\x80\xa8\xe2\x81\xa6.img=o a\xff.img=o", {"--json", "status", "."}, 0,
+     KS_JSON_HEAD "      \"path\": \"./a\\u007f\\u009b\\u0085\\u202e\\u2028\\u2066.img\",\n      \"state\": \"opaque\",\n"
+     "      \"maps\": 1,\n      \"transparent_maps\": 0," KS_JSON_FILE_END ",\n    {\n      \"path\": \"./a\ufffd.img\",\n"
+     "      \"path_bytes\": \"2e2f61ff2e696d67\",\n      \"state\": \"opaque\",\n      \"maps\": 1,\n"
+     "      \"transparent_maps\": 0," KS_JSON_FILE_END KS_JSON_TAIL, ""},
     {"RecursionFollowsNoLinkToAFolder", "k/i.img=t k/up=@.. w/x.img=o", {"-r", "status", "{D}k"}, 0,
      "transparent\t{D}k/i.img\n", ""},
 #endif
