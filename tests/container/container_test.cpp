@@ -46,20 +46,9 @@ struct Scene {
     Services services{env.platform, state, nullptr};
 
     // The probe; returns the status text it gave.
-    std::string probe()
-    {
-        std::string fileSpec = path;
-        std::string kennung;
-        Trnsp_Read(services, fileSpec, kennung);
-        return kennung;
-    }
+    std::string probe() { std::string spec = path, kennung; Trnsp_Read(services, spec, kennung); return kennung; }
     // The probe and the writer; returns the status text the probe gave.
-    std::string probeAndWrite(std::int16_t index)
-    {
-        const std::string kennung = probe();
-        Trnsp_Write(services, path, index);
-        return kennung;
-    }
+    std::string probeAndWrite(std::int16_t index) { const auto k = probe(); Trnsp_Write(services, path, index); return k; }
 };
 
 class Container : public ::testing::Test, protected Scene {};
@@ -127,10 +116,8 @@ TEST_P(Walk, EndsAsTheContainerDemands)
         }
     }
     EXPECT_EQ(end, c.end);
-    Maps maps;
-    for (const MapEntry& map : found.maps) {
-        maps.emplace_back(map.flagOffset(), map.TreFlags);
-    }
+    Maps maps(found.maps.size());
+    std::ranges::transform(found.maps, maps.begin(), [](const MapEntry& m) { return std::pair(m.flagOffset(), m.TreFlags); });
     EXPECT_EQ(end == End(LookupOutcome::Found) ? maps : Maps{}, c.maps);
     EXPECT_LE(env.count("read"), c.reads);
     EXPECT_TRUE(image.isOnDisk(path)) << "a walk writes nothing";
