@@ -12,7 +12,6 @@
 #include <sstream>
 
 #include "cli/imgflag.h"
-#include "container/img_container.h"
 #include "support/tile_builder.h"
 #ifdef _WIN32
 #include "platform/windows_files.h"
@@ -168,22 +167,16 @@ TEST(FileLayer, NamesBeyondAsciiAndPathsBeyond260CharactersAreListedAndSwitched)
         fs::create_directories(testing::u8(folder));
         const auto write = testing::writeFile;
 #endif
-        write(folder + "Kachel 1.img", kTile);
+        const std::string tile = folder + "Kachel 1.img";
+        write(tile, kTile);
         EXPECT_EQ(files.regularFiles(folder), std::vector<std::string>{"Kachel 1.img"});
-        auto file = files.open(folder + "Kachel 1.img", OpenMode::Change);
-        container::MapReader reader(*file);
-        container::ContainerMaps found;
-        std::size_t written = 0;
-        ASSERT_EQ(container::FindMaps(reader, found), container::LookupOutcome::Found);
-        EXPECT_EQ(container::RewriteMaps(*file, found, {container::MapChange::Field::Transparency, 1}, written),
-                  container::LookupOutcome::Found);
-        file->finishWrites();
-        MapFile* const one[] = {file.get()};
-        EXPECT_FALSE(files.flush(one).front());
-        file.reset();
-        EXPECT_EQ(failure([&] { files.open(folder + "Kachel 1.img", OpenMode::Probe); }).first, 0);
+        std::ostringstream out, err;
+        EXPECT_EQ(cli::run({"imgflag", "transparent", tile}, out, err, files), cli::kExitOk) << err.str();
+        Bytes bytes(kTile.size());
+        files.open(tile, OpenMode::Probe)->readAt(0, bytes);
+        EXPECT_EQ(bytes, TileBuilder::kind("t"));
 #ifdef _WIN32
-        ::DeleteFileW(apiPath(folder + "Kachel 1.img").c_str());  // the long form again, for the temporary folder to go
+        ::DeleteFileW(apiPath(tile).c_str());  // the long form again, for the temporary folder to go
         ::RemoveDirectoryW(apiPath(folder).c_str());
         ::RemoveDirectoryW(apiPath(dir.file(name.substr(0, name.find('/')))).c_str());
 #endif
