@@ -170,12 +170,7 @@ TEST_F(Imgflag, AFailedWriteOrFlushMakesTheLineAnError)
 {
     const std::string one = dir.put("one.img", TileBuilder::kind("o")), fine = dir.put("z.img", TileBuilder::kind("o"));
     const std::string three = dir.put("three.img", TileBuilder::combined({0, 0, 0}).build());
-    int writes = 0;
-    env.files.beforeWrite = [&](const std::string& path) {
-        if (path != fine && ++writes != 2) {
-            throw platform::RunTimeError(platform::Failure::DiskFull);  // the first map of three.img gets through
-        }
-    };
+    env.files.failWrites({1, 3});  // one.img's write, and three.img's second: its first map gets through
     EXPECT_EQ(imgflag({"transparent", one, three}), kExitProblem);
     EXPECT_EQ(out.str(), "error\t" + one + "\nerror\t" + three + "\n");
     EXPECT_EQ(err.str(), "imgflag: " + one + ": disk full\nimgflag: " + three +

@@ -224,23 +224,15 @@ TEST_F(Container, TheWriterRereadsTheFlagByteAndFlushesWhatItWroteBeforeAFailure
 {
     tile(0x00).image().writeTo(path);
     probe();
-    Bytes bytes = testing::readFile(path);
-    bytes[kFlag] = 0x80;  // another program sets a bit of its own
-    testing::writeFile(path, bytes);
+    tile(0x80).image().writeTo(path);  // another program sets a bit of its own
     Trnsp_Write(services, path, 1);
-    bytes[kFlag] = 0x82;
-    EXPECT_EQ(testing::readFile(path), bytes);
+    EXPECT_EQ(testing::readFile(path), tile(0x82).build());
     const std::string other = dir.put("OTHER.IMG", TileBuilder::kind("o"));
     Trnsp_Write(services, other, 1);
     EXPECT_EQ(testing::readFile(other), TileBuilder::kind("o")) << "only the file just probed is ever written";
 
     TileBuilder::combined({0, 0, 0}).image().writeTo(path);
-    int writes = 0;
-    env.files.beforeWrite = [&](const std::string&) {
-        if (++writes == 2) {
-            throw platform::RunTimeError(platform::Failure::DiskFull);
-        }
-    };
+    env.files.failWrites({2});
     probeAndWrite(1);
     ASSERT_EQ(env.ui.messages.size(), 1U);
     EXPECT_EQ(env.ui.messages[0].prompt, "Fehler : 61\r\nDatei " + env.ui.toUpper(path) +
@@ -342,10 +334,7 @@ TEST_F(Container, SwitchingTheMkgmapBundleSetsTheBitOfEachTreFileAndNothingElse)
     EXPECT_EQ(dir.files(), golden);
     EXPECT_EQ(env.count("flush"), 3);
 
-    int writes = 0;  // the second TRE file fails: the first is switched back, the rest stay
-    env.files.beforeWrite = [&](const std::string&) {
-        ++writes == 2 ? throw platform::RunTimeError(platform::Failure::DiskFull) : void();
-    };
+    env.files.failWrites({2});  // the second TRE file fails: the first is switched back, the rest stay
     probeAndWrite(0);
     EXPECT_EQ(env.ui.messages.at(0).prompt,
               "Fehler : 61\r\n" + Shown(env.ui, dir.file("Contours.gmap/Product1/63240042/63240042.TRE")) +

@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <set>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -88,6 +89,13 @@ public:
     // Runs right before each one-byte write, with the file's path; may change
     // the file under the writer, or throw a RunTimeError as a failed write.
     std::function<void(const std::string& path)> beforeWrite;
+    // Makes the writes numbered in nth (from 1, counted from now on) fail as on a full disk.
+    void failWrites(std::set<int> nth)
+    {
+        beforeWrite = [nth, n = 0](const std::string&) mutable {
+            nth.contains(++n) ? throw platform::RunTimeError(platform::Failure::DiskFull) : void();
+        };
+    }
     // Gives the flush of a file's path a failure.
     std::function<std::optional<platform::RunTimeError>(const std::string& path)> flushFailure;
     // Files it lets be open at once; one more, or a folder listed then, fails as the system does without a
