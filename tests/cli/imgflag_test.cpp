@@ -181,9 +181,7 @@ TEST_F(Imgflag, AFailedWriteOrFlushMakesTheLineAnError)
     out.str(""), err.str(""), env.log.clear();
     const std::string link = dir.file("link.img");
     std::filesystem::create_hard_link(testing::u8(fine), testing::u8(link));
-    env.files.flushFailure = [&](const std::string& path) {
-        return path == fine ? std::optional(platform::RunTimeError(platform::Failure::Unconfirmed)) : std::nullopt;
-    };
+    env.files.flushFailures[fine] = platform::Failure::Unconfirmed;
     EXPECT_EQ(imgflag({"transparent", fine, link, fine}), kExitProblem);
     EXPECT_EQ(out.str(), "error\t" + fine + "\nerror\t" + link + "\nerror\t" + fine + "\n") << "one file, one outcome";
     EXPECT_EQ(std::pair(env.count("write"), testing::readFile(link)), std::pair(1L, TileBuilder::kind("t")));

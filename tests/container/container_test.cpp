@@ -181,11 +181,8 @@ const Mishap kMishaps[] = {
     {"TruncatedInsideTheHeader", kTruncate, false, "Fehler in TRE"},
 #ifndef _WIN32  // there the writer's open keeps other programs from changing the file
     {"TruncatedRightBeforeTheWrite", kTruncate, true, "Fehler : 57"},
-    {"ReplacedRightBeforeTheWrite",
-     [](const std::string& p) {
-         tile(0).image().writeTo(p + ".new");
-         std::filesystem::rename(testing::u8(p + ".new"), testing::u8(p));
-     },
+    {"ReplacedRightBeforeTheWrite", [](const std::string& p) {
+         tile(0).image().writeTo(p + ".new"), std::filesystem::rename(testing::u8(p + ".new"), testing::u8(p)); },
      true, "Fehler : 57"},
 #endif
 };
@@ -200,10 +197,7 @@ TEST_P(WriteFailure, IsReportedAndNothingIsWrittenOrGrown)
     const std::string old = path + ".old";  // the file first probed, wherever its path leads later
     std::filesystem::create_hard_link(testing::u8(path), testing::u8(old));
     std::map<std::string, Bytes> afterMishap;
-    const auto mishap = [&](const std::string&) {
-        m.change(path);
-        afterMishap = dir.files();
-    };
+    const auto mishap = [&](const std::string&) { m.change(path), afterMishap = dir.files(); };
     m.rightBeforeTheWrite ? void(env.files.beforeWrite = mishap) : mishap(path);
 
     Trnsp_Write(services, path, 1);

@@ -114,9 +114,9 @@ std::vector<std::optional<platform::RunTimeError>> ScriptedFileLayer::flush(std:
     }
     log_.push_back(line);
     auto results = native_->flush(inner);
-    for (std::size_t i = 0; i < files.size() && flushFailure; ++i) {
-        if (auto failure = flushFailure(static_cast<ScriptedFile*>(files[i])->path)) {
-            results[i] = failure;
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        if (const auto it = flushFailures.find(static_cast<ScriptedFile*>(files[i])->path); it != flushFailures.end()) {
+            results[i] = platform::RunTimeError(it->second);
         }
     }
     return results;

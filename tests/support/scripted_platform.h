@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <deque>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <set>
@@ -96,8 +97,8 @@ public:
             nth.contains(++n) ? throw platform::RunTimeError(platform::Failure::DiskFull) : void();
         };
     }
-    // Gives the flush of a file's path a failure.
-    std::function<std::optional<platform::RunTimeError>(const std::string& path)> flushFailure;
+    // The paths whose flush fails, and how.
+    std::map<std::string, platform::Failure> flushFailures;
     // Files it lets be open at once; one more, or a folder listed then, fails as the system does without a
     // free descriptor.
     std::size_t openLimit = SIZE_MAX;

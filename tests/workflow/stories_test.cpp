@@ -71,12 +71,7 @@ protected:
             {"failsync", [&] { env.files.seams().syncError = [=, this](const std::string& p) { return p == path(arg) ? EIO : 0; }; }},
             {"failclose", [&] { env.files.seams().closeError = [=, this](const std::string& p) { return p == path(arg) ? EIO : 0; }; }},
 #endif
-            {"failflush", [&] {
-                 env.files.flushFailure = [this, arg](const std::string& p) {
-                     return p == path(arg) ? std::optional(platform::RunTimeError(platform::Failure::DeviceIo))
-                                           : std::nullopt;
-                 };
-             }},
+            {"failflush", [&] { env.files.flushFailures[path(arg)] = platform::Failure::DeviceIo; }},
         };
         ASSERT_TRUE(steps.contains(verb)) << "unknown step " << text;
         steps.at(verb)();
