@@ -60,10 +60,7 @@ platform::Answer ScriptedUi::messageBox(const platform::Message& message)
 {
     messages.push_back(message);
     log_.push_back("box " + message.prompt.substr(0, message.prompt.find('\r')));
-    if (message.buttons == platform::Buttons::Ok || answers.empty()) {
-        return platform::Answer::Ok;
-    }
-    return takeFirst(answers);
+    return message.buttons == platform::Buttons::Ok || answers.empty() ? platform::Answer::Ok : takeFirst(answers);
 }
 
 std::optional<std::string> ScriptedUi::chooseFile(const std::vector<platform::FileFilter>&, std::size_t,
