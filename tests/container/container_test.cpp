@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <limits>
+#include <regex>
 #include <variant>
 
 #include "container/img_container.h"
@@ -46,20 +47,9 @@ struct Scene {
     Services services{env.platform, state, nullptr};
 
     // The probe; returns the status text it gave.
-    std::string probe()
-    {
-        std::string fileSpec = path;
-        std::string kennung;
-        Trnsp_Read(services, fileSpec, kennung);
-        return kennung;
-    }
+    std::string probe() { std::string spec = path, kennung; Trnsp_Read(services, spec, kennung); return kennung; }
     // The probe and the writer; returns the status text the probe gave.
-    std::string probeAndWrite(std::int16_t index)
-    {
-        const std::string kennung = probe();
-        Trnsp_Write(services, path, index);
-        return kennung;
-    }
+    std::string probeAndWrite(std::int16_t index) { const auto k = probe(); Trnsp_Write(services, path, index); return k; }
 };
 
 class Container : public ::testing::Test, protected Scene {};
@@ -96,7 +86,6 @@ const Case kWalks[] = {
      LookupOutcome::Found, {{0xFE0 + 0x3F, 2}}},
     {"EveryMapOfACombinedContainer", TileBuilder::combined({1, 3, 1}), LookupOutcome::Found,
      {{0xC3F, 1}, {0xE3F, 3}, {0x103F, 1}}},
-    {"EveryMapMasked", TileBuilder::combined({3, 1}).masked(), LookupOutcome::Found, {{0xA3F, 3}, {0xC3F, 1}}},
     {"ALaterPartIsNoNewMap",
      tile(0).entries({{"TRE", 8, 0, "A"}, {"TRE", 30, 0x100, "A"}, {"TRE", 9, 0, "B"}}).header(9 * 512, 2),
      LookupOutcome::Found, {{kFlag, 0}, {0x123F, 2}}},
@@ -127,10 +116,8 @@ TEST_P(Walk, EndsAsTheContainerDemands)
         }
     }
     EXPECT_EQ(end, c.end);
-    Maps maps;
-    for (const MapEntry& map : found.maps) {
-        maps.emplace_back(map.flagOffset(), map.TreFlags);
-    }
+    Maps maps(found.maps.size());
+    std::ranges::transform(found.maps, maps.begin(), [](const MapEntry& m) { return std::pair(m.flagOffset(), m.TreFlags); });
     EXPECT_EQ(end == End(LookupOutcome::Found) ? maps : Maps{}, c.maps);
     EXPECT_LE(env.count("read"), c.reads);
     EXPECT_TRUE(image.isOnDisk(path)) << "a walk writes nothing";
@@ -194,11 +181,8 @@ const Mishap kMishaps[] = {
     {"TruncatedInsideTheHeader", kTruncate, false, "Fehler in TRE"},
 #ifndef _WIN32  // there the writer's open keeps other programs from changing the file
     {"TruncatedRightBeforeTheWrite", kTruncate, true, "Fehler : 57"},
-    {"ReplacedRightBeforeTheWrite",
-     [](const std::string& p) {
-         tile(0).image().writeTo(p + ".new");
-         std::filesystem::rename(testing::u8(p + ".new"), testing::u8(p));
-     },
+    {"ReplacedRightBeforeTheWrite", [](const std::string& p) {
+         tile(0).image().writeTo(p + ".new"), std::filesystem::rename(testing::u8(p + ".new"), testing::u8(p)); },
      true, "Fehler : 57"},
 #endif
 };
@@ -213,20 +197,13 @@ TEST_P(WriteFailure, IsReportedAndNothingIsWrittenOrGrown)
     const std::string old = path + ".old";  // the file first probed, wherever its path leads later
     std::filesystem::create_hard_link(testing::u8(path), testing::u8(old));
     std::map<std::string, Bytes> afterMishap;
-    const auto mishap = [&](const std::string&) {
-        m.change(path);
-        afterMishap = dir.files();
-    };
+    const auto mishap = [&](const std::string&) { m.change(path), afterMishap = dir.files(); };
     m.rightBeforeTheWrite ? void(env.files.beforeWrite = mishap) : mishap(path);
 
     Trnsp_Write(services, path, 1);
 
-    std::string prompt = m.prompt;
-    if (const auto at = prompt.find("{path}"); at != std::string::npos) {
-        prompt.replace(at, 6, Shown(env.ui, path));
-    }
     ASSERT_EQ(env.ui.messages.size(), 1U);
-    EXPECT_EQ(env.ui.messages[0].prompt, prompt);
+    EXPECT_EQ(env.ui.messages[0].prompt, std::regex_replace(m.prompt, std::regex("\\{path\\}"), Shown(env.ui, path)));
     EXPECT_EQ(dir.files(), afterMishap) << "nothing is written once the file has changed; nothing is created or grown";
 }
 
@@ -237,23 +214,15 @@ TEST_F(Container, TheWriterRereadsTheFlagByteAndFlushesWhatItWroteBeforeAFailure
 {
     tile(0x00).image().writeTo(path);
     probe();
-    Bytes bytes = testing::readFile(path);
-    bytes[kFlag] = 0x80;  // another program sets a bit of its own
-    testing::writeFile(path, bytes);
+    tile(0x80).image().writeTo(path);  // another program sets a bit of its own
     Trnsp_Write(services, path, 1);
-    bytes[kFlag] = 0x82;
-    EXPECT_EQ(testing::readFile(path), bytes);
+    EXPECT_EQ(testing::readFile(path), tile(0x82).build());
     const std::string other = dir.put("OTHER.IMG", TileBuilder::kind("o"));
     Trnsp_Write(services, other, 1);
     EXPECT_EQ(testing::readFile(other), TileBuilder::kind("o")) << "only the file just probed is ever written";
 
     TileBuilder::combined({0, 0, 0}).image().writeTo(path);
-    int writes = 0;
-    env.files.beforeWrite = [&](const std::string&) {
-        if (++writes == 2) {
-            throw platform::RunTimeError(platform::Failure::DiskFull);
-        }
-    };
+    env.files.failWrites({2});
     probeAndWrite(1);
     ASSERT_EQ(env.ui.messages.size(), 1U);
     EXPECT_EQ(env.ui.messages[0].prompt, "Fehler : 61\r\nDatei " + env.ui.toUpper(path) +
@@ -355,10 +324,7 @@ TEST_F(Container, SwitchingTheMkgmapBundleSetsTheBitOfEachTreFileAndNothingElse)
     EXPECT_EQ(dir.files(), golden);
     EXPECT_EQ(env.count("flush"), 3);
 
-    int writes = 0;  // the second TRE file fails: the first is switched back, the rest stay
-    env.files.beforeWrite = [&](const std::string&) {
-        ++writes == 2 ? throw platform::RunTimeError(platform::Failure::DiskFull) : void();
-    };
+    env.files.failWrites({2});  // the second TRE file fails: the first is switched back, the rest stay
     probeAndWrite(0);
     EXPECT_EQ(env.ui.messages.at(0).prompt,
               "Fehler : 61\r\n" + Shown(env.ui, dir.file("Contours.gmap/Product1/63240042/63240042.TRE")) +

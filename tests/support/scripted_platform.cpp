@@ -31,9 +31,7 @@ public:
     void writeByteAt(std::uint64_t offset, std::uint8_t value) override
     {
         log_.push_back("write " + nameOf(path));
-        if (beforeWrite_) {
-            beforeWrite_(path);
-        }
+        beforeWrite_ ? beforeWrite_(path) : void();
         inner->writeByteAt(offset, value);
     }
     void finishWrites() override { inner->finishWrites(); }
@@ -47,30 +45,29 @@ private:
     std::size_t& open_;
 };
 
+// Takes the first of a script's answers off it.
+template <typename T>
+T takeFirst(std::deque<T>& script)
+{
+    T first = std::move(script.front());
+    script.pop_front();
+    return first;
+}
+
 }  // namespace
 
 platform::Answer ScriptedUi::messageBox(const platform::Message& message)
 {
     messages.push_back(message);
     log_.push_back("box " + message.prompt.substr(0, message.prompt.find('\r')));
-    if (message.buttons == platform::Buttons::Ok || answers.empty()) {
-        return platform::Answer::Ok;
-    }
-    const platform::Answer answer = answers.front();
-    answers.pop_front();
-    return answer;
+    return message.buttons == platform::Buttons::Ok || answers.empty() ? platform::Answer::Ok : takeFirst(answers);
 }
 
 std::optional<std::string> ScriptedUi::chooseFile(const std::vector<platform::FileFilter>&, std::size_t,
                                                   const std::string& current)
 {
     log_.push_back("dialog at " + current);
-    if (choices.empty()) {
-        return std::nullopt;
-    }
-    const auto choice = choices.front();
-    choices.pop_front();
-    return choice;
+    return choices.empty() ? std::nullopt : takeFirst(choices);
 }
 
 std::string ScriptedUi::toUpper(const std::string& text) const
@@ -114,9 +111,9 @@ std::vector<std::optional<platform::RunTimeError>> ScriptedFileLayer::flush(std:
     }
     log_.push_back(line);
     auto results = native_->flush(inner);
-    for (std::size_t i = 0; i < files.size() && flushFailure; ++i) {
-        if (auto failure = flushFailure(static_cast<ScriptedFile*>(files[i])->path)) {
-            results[i] = failure;
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        if (const auto it = flushFailures.find(static_cast<ScriptedFile*>(files[i])->path); it != flushFailures.end()) {
+            results[i] = platform::RunTimeError(it->second);
         }
     }
     return results;

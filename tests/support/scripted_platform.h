@@ -7,8 +7,10 @@
 #include <algorithm>
 #include <deque>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -88,8 +90,15 @@ public:
     // Runs right before each one-byte write, with the file's path; may change
     // the file under the writer, or throw a RunTimeError as a failed write.
     std::function<void(const std::string& path)> beforeWrite;
-    // Gives the flush of a file's path a failure.
-    std::function<std::optional<platform::RunTimeError>(const std::string& path)> flushFailure;
+    // Makes the writes numbered in nth (from 1, counted from now on) fail as on a full disk.
+    void failWrites(std::set<int> nth)
+    {
+        beforeWrite = [nth, n = 0](const std::string&) mutable {
+            nth.contains(++n) ? throw platform::RunTimeError(platform::Failure::DiskFull) : void();
+        };
+    }
+    // The paths whose flush fails, and how.
+    std::map<std::string, platform::Failure> flushFailures;
     // Files it lets be open at once; one more, or a folder listed then, fails as the system does without a
     // free descriptor.
     std::size_t openLimit = SIZE_MAX;

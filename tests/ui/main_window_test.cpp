@@ -71,16 +71,6 @@ struct Harness {
     std::vector<std::pair<bool, int>> during;  // each box: whether the wait label showed, entries listed
 };
 
-// a.img opaque, B.IMG transparent, C.IMG masked and opaque, and notes.txt, no map.
-struct TileFolder {
-    TileFolder() { testing::putFiles(dir, "a.img=o B.IMG=t C.IMG=m notes.txt=txt", files); }
-    std::string shown() const { return QString::fromStdString(dir.path()).toUpper().toStdString(); }
-
-    testing::TempDir dir;
-    std::map<std::string, testing::Bytes> files;
-};
-const Entries kListed = {"A.IMG  < >", "B.IMG  <T>", "C.IMG  < >"};
-
 // Runs action while a timer plays the user on each modal window of type W.
 template <typename W, typename Action, typename User>
 void withUser(const Action& action, const User& user)
@@ -315,24 +305,27 @@ TEST(MainWindow, EveryWayToPointAtAFolderListsItAndTheWidgetsChangeTheMarkedMaps
                 {"a dropped file", Drop, "B.IMG"}};
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
-        TileFolder f;
-        ASSERT_TRUE(QDir::setCurrent(QString::fromStdString(f.dir.path())));
+        testing::TempDir dir;  // a.img opaque, B.IMG transparent, C.IMG masked and opaque, and notes.txt, no map
+        std::map<std::string, testing::Bytes> put;
+        testing::putFiles(dir, "a.img=o B.IMG=t C.IMG=m notes.txt=txt", put);
+        const std::string shown = QString::fromStdString(dir.path()).toUpper().toStdString();
+        ASSERT_TRUE(QDir::setCurrent(QString::fromStdString(dir.path())));
         Harness h;
-        h.window.qtUi().setChooseFileHook([&] { return std::optional<std::string>(f.dir.file(row.name)); });
-        h.window.listAtStart(row.how != AtStart ? "" : row.name.empty() ? f.dir.path() : row.name);
+        h.window.qtUi().setChooseFileHook([&] { return std::optional<std::string>(dir.file(row.name)); });
+        h.window.listAtStart(row.how != AtStart ? "" : row.name.empty() ? dir.path() : row.name);
         h.show();
         if (row.how == Dialog) {
             h.action("mn_Datei")->trigger();
         } else if (row.how == Drop) {
             EXPECT_FALSE(drop(h, QUrl(QStringLiteral("https://example.org/A.IMG")))) << "only local files";
-            EXPECT_TRUE(drop(h, QUrl::fromLocalFile(QString::fromStdString(f.dir.file(row.name)))));
+            EXPECT_TRUE(drop(h, QUrl::fromLocalFile(QString::fromStdString(dir.file(row.name)))));
         }
         ASSERT_TRUE(QTest::qWaitFor([&] { return h.list()->count() == 3; }));
-        EXPECT_EQ(h.entries(), kListed);
-        EXPECT_EQ(h.caption(), "Pfad " + f.shown() + " hat 3 Dateien");
+        EXPECT_EQ(h.entries(), (Entries{"A.IMG  < >", "B.IMG  <T>", "C.IMG  < >"}));
+        EXPECT_EQ(h.caption(), "Pfad " + shown + " hat 3 Dateien");
         ASSERT_EQ(h.messages.size(), 2U);
         EXPECT_TRUE(h.messages[0].title == shell::kInfoTitle && h.during[0].second == 0) << "info box, then the listing";
-        EXPECT_EQ(h.messages[1].prompt, "Datei " + f.shown() + "NOTES.TXT ist keine IMG  ");
+        EXPECT_EQ(h.messages[1].prompt, "Datei " + shown + "NOTES.TXT ist keine IMG  ");
         EXPECT_TRUE(h.during[1].first && h.child("lbl_Warten")->isHidden()) << "shown while the folder is listed";
 
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
@@ -342,12 +335,12 @@ TEST(MainWindow, EveryWayToPointAtAFolderListsItAndTheWidgetsChangeTheMarkedMaps
         ASSERT_EQ(h.messages.size(), 4U);
         EXPECT_EQ(h.messages[2].prompt, "Transparenz-Änderung beendet ... (finished)");
         EXPECT_EQ(h.entries(), (Entries{"A.IMG  <T>", "B.IMG  <T>", "C.IMG  <T>"}));
-        EXPECT_EQ(testing::readFile(f.dir.file("a.img")), TileBuilder::kind("t")) << "only the flag byte changed";
-        EXPECT_EQ(testing::readFile(f.dir.file("notes.txt")), TileBuilder::kind("txt")) << "no map, untouched";
+        EXPECT_EQ(testing::readFile(dir.file("a.img")), TileBuilder::kind("t")) << "only the flag byte changed";
+        EXPECT_EQ(testing::readFile(dir.file("notes.txt")), TileBuilder::kind("txt")) << "no map, untouched";
         h.window.qtUi().setChooseFileHook([]() -> std::optional<std::string> { return std::nullopt; });
         h.action("mn_Datei")->trigger();
         EXPECT_EQ(h.entries(), (Entries{"A.IMG  <T>", "B.IMG  <T>", "C.IMG  <T>"})) << "Cancel lists the folder again";
-        EXPECT_EQ(h.messages.back().prompt, "Datei " + f.shown() + "NOTES.TXT ist keine IMG  ");
+        EXPECT_EQ(h.messages.back().prompt, "Datei " + shown + "NOTES.TXT ist keine IMG  ");
     }
     QDir::setCurrent(home);
 }

@@ -6,7 +6,6 @@
 #include <filesystem>
 #include <functional>
 #include <map>
-#include <sstream>
 #ifndef _WIN32
 #include <sys/stat.h>
 #endif
@@ -71,12 +70,7 @@ protected:
             {"failsync", [&] { env.files.seams().syncError = [=, this](const std::string& p) { return p == path(arg) ? EIO : 0; }; }},
             {"failclose", [&] { env.files.seams().closeError = [=, this](const std::string& p) { return p == path(arg) ? EIO : 0; }; }},
 #endif
-            {"failflush", [&] {
-                 env.files.flushFailure = [this, arg](const std::string& p) {
-                     return p == path(arg) ? std::optional(platform::RunTimeError(platform::Failure::DeviceIo))
-                                           : std::nullopt;
-                 };
-             }},
+            {"failflush", [&] { env.files.flushFailures[path(arg)] = platform::Failure::DeviceIo; }},
         };
         ASSERT_TRUE(steps.contains(verb)) << "unknown step " << text;
         steps.at(verb)();
@@ -138,18 +132,15 @@ TEST_P(Stories, EndWithTheirBoxesEntriesCaptionAndBytes)
 }
 
 const Story kStories[] = {
-    {"ATextFileIsReportedButNeitherListedNorCounted", "A.IMG=o LIESMICH.TXT=txt Z.IMG=t", "choose A.IMG",
-     "notimg LIESMICH.TXT", "A.IMG  < >|Z.IMG  <T>", "Pfad {DIR} hat 2 Dateien", ""},
-    {"AReadOnlyMapAnsweredOkIsListedAndCounted", "A.IMG=o R.IMG=o,ro", "choose A.IMG", "question R.IMG",
-     "A.IMG  < >|R.IMG Kein Zugriff möglich", "Pfad {DIR} hat 2 Dateien", ""},
+    {"ATextFileIsReportedButNotCountedAReadOnlyMapAnsweredOkIsCounted", "A.IMG=o LIESMICH.TXT=txt R.IMG=o,ro Z.IMG=t",
+     "choose A.IMG", "notimg LIESMICH.TXT|question R.IMG", "A.IMG  < >|R.IMG Kein Zugriff möglich|Z.IMG  <T>",
+     "Pfad {DIR} hat 3 Dateien", ""},
     {"AReadOnlyMapAnsweredCancelEmptiesTheWindow", "A.IMG=o R.IMG=o,ro S.IMG=nohead", "answer cancel; choose A.IMG",
      "question R.IMG", "", "restart", ""},
     {"TheDialogCancelledBeforeAnyChoice", "A.IMG=o", "cancel", "chosen", "", "restart", ""},
     {"AChosenFileThatIsNoImg", "a.img.txt=txt", "choose a.img.txt", "chosen a.img.txt", "", "restart", ""},
     {"NamesShowInUpperCaseAndFilesOpenAsTheyAre", "karte.img=o ärger.img=o", "choose karte.img; mark 0; transparent",
      "finished", "KARTE.IMG  <T>|ÄRGER.IMG  < >", "Pfad {DIR} hat 2 Dateien", "karte.img=t"},
-    {"MarkAllAndMakeTransparent", "A.IMG=o B.IMG=t M.IMG=m", "choose A.IMG; mark all; transparent", "finished",
-     "A.IMG  <T>|B.IMG  <T>|M.IMG  <T>", "Pfad {DIR} hat 3 Dateien", "A.IMG=t M.IMG=M"},
     {"NothingMarkedChangesNothingButListsAgain", "A.IMG=o", "choose A.IMG; put NEU.IMG=t; transparent", "finished",
      "A.IMG  < >|NEU.IMG  <T>", "Pfad {DIR} hat 2 Dateien", ""},
     {"OnlyTheMarkedOneOfAImgAndAImgImg", "A.IMG=o A.IMG.IMG=o", "choose A.IMG; mark 1; transparent", "finished",
@@ -178,10 +169,9 @@ const Story kStories[] = {
      "A.IMG=o B.IMG=o C.IMG=o N/A.TXT=txt N/B.IMG=o",
      "choose A.IMG; ro B.IMG; failflush A.IMG; answer cancel; mark all; transparent; choose N/B.IMG",
      "question B.IMG|flushed A.IMG|notimg N/A.TXT", "B.IMG  < >", "Pfad {DIR}N/ hat 1 Dateien", "A.IMG=t"},
-    {"ACombinedContainerShowsHowManyOfItsMapsAreTransparent", "GMAPSUPP.IMG=mixed Z.IMG=all", "choose Z.IMG", "",
-     "GMAPSUPP.IMG  <T 1/3>|Z.IMG  <T>", "Pfad {DIR} hat 2 Dateien", ""},
-    {"ACombinedContainerMadeTransparentSwitchesEveryMap", "GMAPSUPP.IMG=mixed", "choose GMAPSUPP.IMG; mark 0; transparent",
-     "finished", "GMAPSUPP.IMG  <T>", "Pfad {DIR} hat 1 Dateien", "GMAPSUPP.IMG=all"},
+    {"ACombinedContainerShowsHowManyOfItsMapsAreTransparentAndSwitchesThemAll", "GMAPSUPP.IMG=mixed Z.IMG=mixed",
+     "choose Z.IMG; mark 1; transparent", "finished", "GMAPSUPP.IMG  <T 1/3>|Z.IMG  <T>", "Pfad {DIR} hat 2 Dateien",
+     "Z.IMG=all"},
     {"BrokenMapsAreReportedOnceEachAndNeverWritten",
      "A.IMG=o EMPTY.IMG=empty NOHEAD.IMG=nohead NOTRE.IMG=notre OVER.IMG=overflow", "choose A.IMG; mark all; opaque",
      "notimg EMPTY.IMG|trebad|notre|error Überlauf (overflow)|trebad|notre|error Überlauf (overflow)|finished|"
@@ -194,9 +184,10 @@ const Story kStories[] = {
      "A.IMG  <T>|R.IMG Kein Zugriff möglich", "Pfad {DIR} hat 2 Dateien", "A.IMG=t"},
     {"AFailedFlushNamesItsFileBeforeTheEnd", "A.IMG=o B.IMG=o", "choose A.IMG; failflush B.IMG; mark all; transparent",
      "flushed B.IMG|finished", "A.IMG  <T>|B.IMG  <T>", "Pfad {DIR} hat 2 Dateien", "A.IMG=t B.IMG=t"},
-    {"ABundleIsListedMarkedAndSwitchedBesideATile", "A.IMG=o K.gmap/I.xml=txt K.gmap/P/1/1.TRE=tre K.gmap/P/2/2.tre=tret",
-     "choose A.IMG; mark all; transparent", "finished", "A.IMG  <T>|K.GMAP  <T>", "Pfad {DIR} hat 2 Dateien",
-     "A.IMG=t K.gmap/P/1/1.TRE=tret"},
+    {"MarkAllMakesTilesMaskedTilesAndBundlesTransparent",
+     "A.IMG=o B.IMG=t M.IMG=m K.gmap/I.xml=txt K.gmap/P/1/1.TRE=tre K.gmap/P/2/2.tre=tret",
+     "choose A.IMG; mark all; transparent", "finished", "A.IMG  <T>|B.IMG  <T>|K.GMAP  <T>|M.IMG  <T>",
+     "Pfad {DIR} hat 4 Dateien", "A.IMG=t M.IMG=M K.gmap/P/1/1.TRE=tret"},
     {"BundlesWithoutTreOrAccessAndACutTre", "A.TRE=cut E.gmap/I.xml=txt K.gmap/P/1/1.TRE=tre,ro K.gmap/P/2/2.TRE=tre,ro",
      "start K.gmap", "trebad|notre|question K.gmap/P/1/1.TRE", "A.TRE  <?>|E.GMAP  <?>|K.GMAP Kein Zugriff möglich",
      "Pfad {DIR} hat 3 Dateien", ""},
@@ -246,7 +237,6 @@ TEST(HugeFolder, FiftyThousandTilesAreListedMarkedAndAllMadeTransparent)
     EXPECT_EQ(env.ui.caption, caption);
 
     flow.cmd_Mark_Click();
-    env.log.clear();
     flow.cmd_Trnsp_Click(1);
 
     EXPECT_EQ(env.ui.messages.size(), 1U);
