@@ -47,7 +47,7 @@ struct Scene {
     Services services{env.platform, state, nullptr};
 
     // The probe; returns the status text it gave.
-    std::string probe() { std::string spec = path, kennung; Trnsp_Read(services, spec, kennung); return kennung; }
+    std::string probe() { std::string fileSpec = path, kennung; Trnsp_Read(services, fileSpec, kennung); return kennung; }
     // The probe and the writer; returns the status text the probe gave.
     std::string probeAndWrite(std::int16_t index) { const auto k = probe(); Trnsp_Write(services, path, index); return k; }
 };
