@@ -151,6 +151,7 @@ tr -d '\0' <"$work/msiexec.log" | grep -q '^Property(S): WIX_DOWNGRADE_DETECTED 
     fail "the older package failed without seeing the newer one"
 [ "$(uninstall_entries)" = "Kartenschalter $newer" ] ||
     fail "installed apps after the refused downgrade: $(uninstall_entries)"
+installed_whole
 
 timed "remove" msiexec /x "$(winpath "$work/newer.msi")" || faillog "msiexec /x failed"
 # Windows' own installer cache folder may stay; nothing of the program does.
