@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Builds the Windows programs (kartenschalter.exe, imgflag.exe) with MinGW-w64,
-# packs the release zip and runs their tests under Wine:
+# packs the release zip and the installer and runs their tests under Wine:
 #   build-windows/kartenschalter-<version>-windows-x64.zip
-# Installs MinGW, Wine and the rest through scripts/setup.sh when missing.
+#   build-windows/kartenschalter-<version>-x64.msi   (from packaging/kartenschalter.wxs, by wixl)
+# Installs MinGW, Wine, wixl and the rest through scripts/setup.sh when missing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/setup.sh g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 googletest zip
+scripts/setup.sh g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 googletest zip wixl
 
 build=build-windows
 export WINEDEBUG=-all
@@ -22,10 +23,15 @@ rm -rf "$package" "$package.zip"
 mkdir "$package"
 x86_64-w64-mingw32-strip -o "$package/kartenschalter.exe" "$build/win32/kartenschalter.exe"
 x86_64-w64-mingw32-strip -o "$package/imgflag.exe" "$build/cli/imgflag.exe"
-sed "s/@VERSION@/$version/" win32/LIESMICH.txt >"$package/LIESMICH.txt"
-(cd "$build" && zip -q -r -l "$(basename "$package").zip" "$(basename "$package")/LIESMICH.txt" &&
-    zip -q -r "$(basename "$package").zip" "$(basename "$package")"/*.exe)
+# The texts as Notepad reads them: UTF-8 with a byte order mark, CRLF line ends.
+for text in LIESMICH.txt LIZENZ.txt; do
+    { printf '\xef\xbb\xbf'; sed -e "s/@VERSION@/$version/g" -e 's/$/\r/' "win32/$text"; } >"$package/$text"
+done
+(cd "$build" && zip -q -r "$(basename "$package").zip" "$(basename "$package")")
 echo "Release: $package.zip"
+msi="$build/kartenschalter-$version-x64.msi"
+wixl -a x64 -D Version="$version" -D Files="$package" -D Icon=win32/kartenschalter.ico packaging/kartenschalter.wxs -o "$msi"
+echo "Installer: $msi ($(stat -c %s "$msi") bytes)"
 
 echo "=== Windows tests (Wine $("$wine" --version 2>/dev/null || echo '?'))"
 # Each Wine prefix is made once, before tests share it.
@@ -40,3 +46,5 @@ stop_wine() {
 }
 trap stop_wine EXIT
 ctest --test-dir "$build" -j2 --output-on-failure --timeout 300
+echo "=== Windows installer test"
+tests/windows/installer_test.sh "$build" "$version"
