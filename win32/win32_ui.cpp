@@ -5,6 +5,8 @@
 
 #include <algorithm>
 
+#include "shell/info_text.h"
+
 namespace ks::win32 {
 
 namespace {
@@ -60,7 +62,7 @@ void layOutBox(HWND box, BoxState& state)
 {
     const platform::Message& message = *state.message;
     const std::wstring text = shown(message.prompt);
-    const std::wstring title = shown(message.title);
+    const std::wstring title = shown(std::string(message.title.empty() ? shell::kProgramTitle : message.title));
     ::SetWindowTextW(box, title.c_str());
     NONCLIENTMETRICSW metrics{};
     metrics.cbSize = sizeof metrics;
@@ -206,7 +208,8 @@ std::optional<std::string> Win32Ui::chooseFile(const std::vector<platform::FileF
     filterText += L'\0';
     const std::wstring start = shown(current);
     const std::wstring startFolder = folderOf(start);
-    for (const bool withName : {true, false}) {  // a name the dialog refuses: open in its folder only
+    const bool folderOnly = start.empty() || start.ends_with(L'\\') || start.ends_with(L'/');
+    for (const bool withName : {!folderOnly, false}) {  // a name the dialog refuses: open in its folder only
         std::wstring chosen(kDialogPathChars, L'\0');
         if (withName) {
             chosen.replace(0, std::min<std::size_t>(start.size(), kDialogPathChars - 1), start);
@@ -273,10 +276,10 @@ void Win32Ui::listSetAllMarked(bool marked)
     ::SendMessageW(list_, LB_SETSEL, marked, -1);  // -1: every entry
 }
 
-void Win32Ui::listFocusFirst()
+void Win32Ui::listFocus(std::size_t i)
 {
     ::SetFocus(list_);
-    ::SendMessageW(list_, LB_SETCARETINDEX, 0, FALSE);
+    ::SendMessageW(list_, LB_SETCARETINDEX, i, FALSE);  // scrolled into view
 }
 
 void Win32Ui::setCaption(const std::string& caption)
