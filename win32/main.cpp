@@ -50,7 +50,10 @@ bool writeOut(DWORD which, const std::string& text)
     }
     std::string lines;  // CR LF, as the console and Windows' editors want
     for (const char c : text) {
-        lines += c == '\n' ? "\r\n" : std::string(1, c);
+        if (c == '\n') {
+            lines += '\r';
+        }
+        lines += c;
     }
     DWORD mode = 0;
     DWORD put = 0;

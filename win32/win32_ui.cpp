@@ -20,9 +20,13 @@ constexpr int kIconGap = 12;      // between the icon and the text
 constexpr int kButtonWidth = 88;
 constexpr int kButtonHeight = 26;
 constexpr int kButtonGap = 6;
-constexpr int kTitleSquares = 6;  // title-bar squares beside the title: its icon, three buttons and room either side
-// Under Wine the window manager draws the title, often in a font up to a quarter wider than the caption font.
-constexpr int kTitleWiderBy = 4;  // a quarter
+// Title-bar squares beside the title: its icon, three buttons, the gaps
+// between them and room either side (a window manager under Wine needs six
+// and a bit).
+constexpr int kTitleSquares = 7;
+// Under Wine the window manager draws the title, often in a font a quarter
+// wider than the system's caption font; a third leaves room.
+constexpr int kTitleWiderBy = 3;  // a third
 constexpr int kBoxTextId = 0xFFFF;
 constexpr DWORD kBoxStyle = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_SETFOREGROUND;
 
@@ -63,7 +67,6 @@ void layOutBox(HWND box, BoxState& state)
     const platform::Message& message = *state.message;
     const std::wstring text = shown(message.prompt);
     const std::wstring title = shown(std::string(message.title.empty() ? shell::kProgramTitle : message.title));
-    ::SetWindowTextW(box, title.c_str());
     NONCLIENTMETRICSW metrics{};
     metrics.cbSize = sizeof metrics;
     ::SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
@@ -141,6 +144,9 @@ void layOutBox(HWND box, BoxState& state)
     const int y = std::clamp<int>((over.top + over.bottom - outerHeight) / 2, screen.top,
                                   std::max<int>(screen.top, screen.bottom - outerHeight));
     ::SetWindowPos(box, nullptr, x, y, outerWidth, outerHeight, SWP_NOZORDER | SWP_NOACTIVATE);
+    // Titled once it has its width: a window manager that draws the title
+    // (under Wine) may shorten it for the width the box had when titled.
+    ::SetWindowTextW(box, title.c_str());
 }
 
 INT_PTR CALLBACK boxProc(HWND box, UINT message, WPARAM wParam, LPARAM lParam)
