@@ -340,7 +340,8 @@ TEST(MainWindow, EveryWayToPointAtAFolderListsItAndTheWidgetsChangeTheMarkedMaps
         ASSERT_TRUE(QDir::setCurrent(QString::fromStdString(dir.path())));
         Harness h;
         h.window.qtUi().setChooseFileHook([&] { return std::optional<std::string>(dir.file(row.name)); });
-        h.window.listAtStart(row.how != AtStart ? "" : row.name.empty() ? dir.path() : row.name);
+        const std::string folder = dir.path().substr(0, dir.path().size() - 1);  // without its final separator
+        h.window.listAtStart(row.how != AtStart ? "" : row.name.empty() ? folder : row.name);
         h.show();
         if (row.how == Dialog) {
             h.action("mn_Datei")->trigger();
