@@ -118,7 +118,7 @@ public:
     bool listMarked(std::size_t i) const override { return marks.at(i) != 0; }
     void listSetMarked(std::size_t i, bool marked) override { marks.at(i) = marked ? 1 : 0; }
     void listSetAllMarked(bool marked) override { std::ranges::fill(marks, marked ? 1 : 0); }
-    void listFocusFirst() override {}
+    void listFocus(std::size_t) override {}
     void setCaption(const std::string&) override {}
     void setWaitVisible(bool) override {}
     void processEvents() override {}

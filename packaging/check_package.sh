@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # Builds the Debian package as the README says (with Debian's hardening
 # flags), checks it with lintian (no errors allowed), unpacks it into a
-# scratch folder and runs the unpacked imgflag on a sample tile.
+# scratch folder, runs the unpacked imgflag on a sample tile, validates the
+# unpacked desktop entry (not even a hint), looks up the MIME type of a plain
+# and a masked map through the unpacked MIME package, and checks the icons
+# and documentation are there.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -26,3 +29,20 @@ echo "=== the unpacked imgflag"
 status=$("$scratch/usr/bin/imgflag" status "$scratch/opaque.img")
 echo "$status"
 [ "$status" = "opaque	$scratch/opaque.img	priority 25" ]
+
+echo "=== the unpacked desktop entry, MIME type, icons and documentation"
+hints=$(desktop-file-validate "$scratch/usr/share/applications/kartenschalter.desktop" 2>&1)
+[ -z "$hints" ] || { echo "desktop-file-validate: $hints" >&2; exit 1; }
+perl -0777 -pe '$_ ^= chr(0x5B) x length' tests/data/opaque.img >"$scratch/masked.img"  # a map masked with 0x5B
+update-mime-database "$scratch/usr/share/mime" >/dev/null 2>&1
+for map in opaque.img masked.img; do
+    type=$(XDG_DATA_HOME="$scratch/usr/share" XDG_CURRENT_DESKTOP=X-Generic xdg-mime query filetype "$scratch/$map")
+    echo "$map: $type"
+    [ "$type" = application/x-garmin-img ]
+done
+for file in icons/hicolor/scalable/apps/kartenschalter.svg icons/hicolor/16x16/apps/kartenschalter.png \
+            icons/hicolor/48x48/apps/kartenschalter.png icons/hicolor/256x256/apps/kartenschalter.png \
+            doc/kartenschalter/README.md.gz doc/kartenschalter/changelog.gz doc/kartenschalter/copyright; do
+    [ -s "$scratch/usr/share/$file" ] || { echo "missing: /usr/share/$file" >&2; exit 1; }
+done
+echo "package: ok"

@@ -32,12 +32,13 @@ cp "$src/packaging/kartenschalter-mime.xml" "$scratch/data/mime/packages/kartens
 update-mime-database "$scratch/data/mime" >/dev/null 2>&1
 cp "$src/tests/data/opaque.img" "$src/tests/data/gmapsupp.img" "$scratch/"
 cp "$src/tests/data/opaque.img" "$scratch/tile-without-suffix"
+perl -0777 -pe '$_ ^= chr(0x5B) x length' "$src/tests/data/opaque.img" >"$scratch/masked.img"  # masked with 0x5B
 head -c 65536 /dev/zero >"$scratch/zeros.img"
 head -c 1048576 /dev/zero >"$scratch/disk.img"
 printf '\x55\xaa' | dd of="$scratch/disk.img" bs=1 seek=510 conv=notrunc status=none  # an empty MBR
 for desktop in GNOME X-Generic; do
     type() { XDG_DATA_HOME="$scratch/data" XDG_CURRENT_DESKTOP=$desktop xdg-mime query filetype "$scratch/$1"; }
-    for tile in opaque.img gmapsupp.img tile-without-suffix; do
+    for tile in opaque.img gmapsupp.img tile-without-suffix masked.img; do
         check "$desktop: $tile" application/x-garmin-img "$(type $tile)"
     done
     for raw in zeros.img disk.img; do

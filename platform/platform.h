@@ -63,9 +63,10 @@ public:
     // Shows a modal message box and returns the button the user chose.
     virtual Answer messageBox(const Message& message) = 0;
 
-    // Shows the open-file dialog for an existing file, opened at `current`
-    // (the path chosen last, or empty); returns the chosen absolute path, or
-    // nothing when the user cancelled.
+    // Shows the open-file dialog for an existing file, opened at `current`:
+    // that file preselected, inside that folder when it ends with a separator,
+    // or in the working folder when empty; returns the chosen absolute path,
+    // or nothing when the user cancelled.
     virtual std::optional<std::string> chooseFile(const std::vector<FileFilter>& filters,
                                                   std::size_t preselectedFilter, const std::string& current) = 0;
 
@@ -83,8 +84,8 @@ public:
     virtual void listSetMarked(std::size_t i, bool marked) = 0;
     // Marks or unmarks every entry at once.
     virtual void listSetAllMarked(bool marked) = 0;
-    // Gives the list the keyboard focus, on its first entry, without marking it.
-    virtual void listFocusFirst() = 0;
+    // Gives the list the keyboard focus, on entry i (shown), without marking it.
+    virtual void listFocus(std::size_t i) = 0;
 
     // Sets the caption of the main window.
     virtual void setCaption(const std::string& caption) = 0;

@@ -8,6 +8,8 @@
 namespace ks::shell {
 
 inline constexpr std::string_view kInfoTitle = "     Karten transparent schalten";
+// What a message box without a title of its own shows in its title bar, in every window.
+inline constexpr std::string_view kProgramTitle = "Kartenschalter";
 
 inline constexpr std::array<std::string_view, 21> kInfoLines = {
     "IMG-Dateien lassen sich leicht transparent schalten. Bei Bedarf kann die Transparenzeigenschaft ",

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <span>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -67,6 +68,7 @@ struct Control {
     std::int32_t foreground = kDefaultColour;  // 0xRRGGBB
     std::int32_t background = kDefaultColour;
     int lineWidth = 0;  // pixels, for lines
+    int lines = 0;      // buttons: the most lines their text may break into (a smaller font where it needs more)
 };
 
 inline constexpr Font kLegend{Face::Sans, 8.25, true};
@@ -85,9 +87,9 @@ inline constexpr Control kControls[] = {
     {"Label7", -1, Kind::Label, "         (IMG-File is transparent)", {6360, 960, 2595, 195}, kLegend, -1,
      Command::None},
     {"cmd_Mark", -1, Kind::Button, "Alle markieren  (Select all)", {6180, 1560, 1740, 930}, kLegend, 2,
-     Command::MarkAll},
+     Command::MarkAll, false, false, kDefaultColour, kDefaultColour, 0, 2},
     {"cmd_nomark", -1, Kind::Button, "Keine markieren  (deselect all)", {8400, 1560, 1740, 930}, kLegend, 4,
-     Command::MarkNone},
+     Command::MarkNone, false, false, kDefaultColour, kDefaultColour, 0, 2},
     {"Label4", -1, Kind::Label,
      "Auswahl /Markieren: durch Mausklick oder navigieren mit Pfeiltasten und EIN/AUS über Leertaste",
      {6360, 2760, 3540, 840}, kInstructions, -1, Command::None},
@@ -103,9 +105,9 @@ inline constexpr Control kControls[] = {
     {"Line2", -1, Kind::Line, "", {8385, 6090, 9362, 7440}, {}, -1, Command::None, false, false, kDefaultColour,
      kDefaultColour, 2},
     {"cmd_Trnsp", 1, Kind::Button, "Transparent schalten  (make transparent)", {6120, 6840, 1755, 1395}, kBatch,
-     1, Command::MakeTransparent},
+     1, Command::MakeTransparent, false, false, kDefaultColour, kDefaultColour, 0, 3},
     {"cmd_Trnsp", 0, Kind::Button, "N i c h t transparent schalten  (make not transparent)",
-     {8430, 6840, 1743, 1395}, kBatch, 3, Command::MakeOpaque},
+     {8430, 6840, 1743, 1395}, kBatch, 3, Command::MakeOpaque, false, false, kDefaultColour, kDefaultColour, 0, 4},
 };
 
 // The menu bar: top-level items, and the items of the first one's submenu.
@@ -133,6 +135,51 @@ constexpr int pixels(int twips, int dpi = kTwipsPerInch / kTwipsPerPixelAt96Dpi)
 {
     const long long scaled = static_cast<long long>(twips) * dpi;
     return static_cast<int>((scaled + (scaled >= 0 ? kTwipsPerInch / 2 : -kTwipsPerInch / 2)) / kTwipsPerInch);
+}
+
+// Where an entry's status suffix starts: its last "  <...>", or " Kein Zugriff
+// möglich" at its end; the entry's length when it has neither.
+constexpr std::size_t suffixStart(std::string_view entry)
+{
+    constexpr std::string_view kNoAccess = " Kein Zugriff möglich";
+    if (entry.ends_with(kNoAccess)) {
+        return entry.size() - kNoAccess.size();
+    }
+    const std::size_t open = entry.ends_with('>') ? entry.rfind("  <") : std::string_view::npos;
+    return open == std::string_view::npos ? entry.size() : open;
+}
+
+// The entry as it fits in room: whole when width(entry) <= room, else its name
+// shortened in the middle to "head…tail" so that its suffix always shows whole
+// (only the suffix, when not even "…" and the suffix fit). Cuts UTF-8 only
+// between characters.
+template <typename Width>
+std::string fitEntry(std::string_view entry, double room, const Width& width)
+{
+    if (width(entry) <= room) {
+        return std::string(entry);
+    }
+    constexpr std::string_view kEllipsis = "\u2026";
+    const std::string_view suffix = entry.substr(suffixStart(entry));
+    const std::string_view name = entry.substr(0, entry.size() - suffix.size());
+    std::vector<std::size_t> starts;  // of the name's characters
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        if ((static_cast<unsigned char>(name[i]) & 0xC0) != 0x80) {  // not a UTF-8 continuation byte
+            starts.push_back(i);
+        }
+    }
+    const auto shortened = [&](std::size_t kept) {  // the first and last of kept characters, "…" between
+        const std::size_t headEnd = (kept + 1) / 2 < starts.size() ? starts[(kept + 1) / 2] : name.size();
+        const std::size_t tailFrom = starts.size() - kept / 2;
+        const std::size_t tailStart = tailFrom < starts.size() ? starts[tailFrom] : name.size();
+        return std::string(name.substr(0, headEnd)).append(kEllipsis).append(name.substr(tailStart)).append(suffix);
+    };
+    std::size_t low = 0, high = starts.size();  // shortened(low) is the best known to fit, high too many
+    while (high - low > 1) {
+        const std::size_t mid = low + (high - low) / 2;
+        (width(shortened(mid)) <= room ? low : high) = mid;
+    }
+    return low == 0 && width(shortened(0)) > room ? std::string(suffix) : shortened(low);
 }
 
 // The lines of a label's text, broken only at spaces (so that "EIN/AUS"

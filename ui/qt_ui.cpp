@@ -13,6 +13,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "shell/info_text.h"
+
 namespace ks::ui {
 
 using platform::Answer;
@@ -30,7 +32,7 @@ public:
     {
         QFont font = QApplication::font("QMdiSubWindowTitleBar");
         font.setBold(true);
-        const QString shown = windowTitle().isEmpty() ? QGuiApplication::applicationDisplayName() : windowTitle();
+        const QString shown = windowTitle();
         constexpr int kIconAndButtons = 4;  // title-bar squares beside the text
         constexpr int kMargins = 2;         // a square's width of room on either side
         const int square = style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, this);
@@ -56,6 +58,7 @@ protected:
 
 bool installGermanQtTexts()
 {
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));  // also the file types' names in the dialog
     static QTranslator translator;
     return translator.load(QLocale(QLocale::German), QStringLiteral("qtbase"), QStringLiteral("_"),
                            QLibraryInfo::path(QLibraryInfo::TranslationsPath)) &&
@@ -74,7 +77,7 @@ Answer QtUi::messageBox(const platform::Message& message)
     }
     TitledMessageBox box(window_);
     box.setWindowModality(Qt::WindowModal);
-    box.setWindowTitle(QString::fromStdString(message.title));
+    box.setWindowTitle(QString::fromUtf8(message.title.empty() ? shell::kProgramTitle : message.title));
     box.setTextFormat(Qt::PlainText);
     const QString text = QString::fromStdString(message.prompt).replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     box.setText(text);
@@ -142,10 +145,11 @@ std::optional<std::string> QtUi::chooseFile(const std::vector<platform::FileFilt
             types->setItemText(i, QString::fromStdString(filters[static_cast<std::size_t>(i)].description));
         }
     }
-    if (current.empty()) {
-        dialog.setDirectory(QDir::current());
+    const QString start = QString::fromStdString(current);
+    if (start.isEmpty() || start.endsWith(QDir::separator()) || start.endsWith(QLatin1Char('/'))) {
+        dialog.setDirectory(start.isEmpty() ? QDir::current() : QDir(start));
     } else {
-        dialog.selectFile(QString::fromStdString(current));
+        dialog.selectFile(start);
     }
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
         return std::nullopt;
@@ -194,10 +198,12 @@ void QtUi::listSetAllMarked(bool marked)
     }
 }
 
-void QtUi::listFocusFirst()
+void QtUi::listFocus(std::size_t i)
 {
+    const QModelIndex entry = list_->model()->index(static_cast<int>(i), 0);
     list_->setFocus();
-    list_->selectionModel()->setCurrentIndex(list_->model()->index(0, 0), QItemSelectionModel::NoUpdate);
+    list_->selectionModel()->setCurrentIndex(entry, QItemSelectionModel::NoUpdate);
+    list_->scrollTo(entry);
 }
 
 void QtUi::setCaption(const std::string& caption)

@@ -30,7 +30,7 @@ public:
     bool listMarked(std::size_t i) const override;
     void listSetMarked(std::size_t i, bool marked) override;
     void listSetAllMarked(bool marked) override;
-    void listFocusFirst() override;
+    void listFocus(std::size_t i) override;
     void setCaption(const std::string& caption) override;
     void setWaitVisible(bool visible) override;
     void processEvents() override;

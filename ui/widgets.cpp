@@ -1,11 +1,14 @@
 #include "widgets.h"
 
 #include <QAbstractListModel>
+#include <QApplication>
 #include <QKeyEvent>
 #include <QPainter>
 #include <QStyleOptionButton>
+#include <QHelpEvent>
 #include <QStyledItemDelegate>
 #include <QStylePainter>
+#include <QToolTip>
 #include <vector>
 
 #include "shell/layout.h"
@@ -141,7 +144,8 @@ private:
 
 // Draws an entry without the style's fill for the current or hovered entry:
 // only a mark fills an entry, and the current one, while the list has the
-// focus, gets a dotted frame.
+// focus, gets a dotted frame. A name too long for the list gives way in its
+// middle, never the suffix, and the entry's tooltip then shows it whole.
 class FrameOnlyDelegate final : public QStyledItemDelegate {
 public:
     using QStyledItemDelegate::QStyledItemDelegate;
@@ -160,6 +164,42 @@ public:
             painter->restore();
         }
     }
+
+    // The entry's text as it shows in rect.
+    QString shown(const QStyleOptionViewItem& option, const QString& text) const
+    {
+        const QWidget* view = option.widget;
+        const QStyle* style = view != nullptr ? view->style() : QApplication::style();
+        const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, view) + 1;  // as the style's
+        const QFontMetricsF metrics(option.font);
+        const QByteArray utf8 = text.toUtf8();
+        return QString::fromStdString(shell::fitEntry(std::string_view(utf8.constData(), utf8.size()),
+                                                      option.rect.width() - 2 * margin, [&](std::string_view t) {
+            return metrics.horizontalAdvance(QString::fromUtf8(t.data(), static_cast<qsizetype>(t.size())));
+        }));
+    }
+
+    bool helpEvent(QHelpEvent* event, QAbstractItemView* view, const QStyleOptionViewItem& option,
+                   const QModelIndex& index) override
+    {
+        QStyleOptionViewItem item(option);
+        initStyleOption(&item, index);
+        const QString whole = index.data().toString();
+        if (event->type() != QEvent::ToolTip || !index.isValid() || item.text == whole) {
+            return false;  // the list's own tooltip
+        }
+        QToolTip::showText(event->globalPos(),
+                           QStringLiteral("<p style='white-space:pre'>") + whole.toHtmlEscaped() + QStringLiteral("</p>"),
+                           view->viewport(), option.rect);
+        return true;
+    }
+
+protected:
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override
+    {
+        QStyledItemDelegate::initStyleOption(option, index);
+        option->text = shown(*option, option->text);
+    }
 };
 
 EntryList::EntryList(QWidget* parent) : QListView(parent), model_(new Model(this))
@@ -168,6 +208,7 @@ EntryList::EntryList(QWidget* parent) : QListView(parent), model_(new Model(this
     setItemDelegate(new FrameOnlyDelegate(this));
     setSelectionMode(QAbstractItemView::MultiSelection);
     setUniformItemSizes(true);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);  // a long name gives way in its middle instead
 }
 
 EntryList::~EntryList() = default;
@@ -208,6 +249,14 @@ void EntryList::setMarked(int row, bool marked)
 QRect EntryList::entryRect(int row) const
 {
     return visualRect(model_->index(row));
+}
+
+QString EntryList::shownText(int row) const
+{
+    QStyleOptionViewItem option;
+    initViewItemOption(&option);
+    option.rect = entryRect(row);
+    return static_cast<const FrameOnlyDelegate*>(itemDelegate())->shown(option, QString::fromStdString(text(row)));
 }
 
 }  // namespace ks::ui

@@ -96,6 +96,8 @@ public:
     void setMarked(int row, bool marked);
     // Where the entry shows, in the viewport's coordinates.
     QRect entryRect(int row) const;
+    // The entry's text as it shows: a name too long for the list shortened in its middle.
+    QString shownText(int row) const;
 
 private:
     class Model;

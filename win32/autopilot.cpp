@@ -6,6 +6,7 @@
 
 #include "main_window.h"
 #include "platform/windows_files.h"
+#include "shell/layout.h"
 
 namespace ks::win32 {
 
@@ -17,6 +18,7 @@ constexpr int kBoxTextId = 0xFFFF;       // the static control that holds a mess
 constexpr wchar_t kDialogClass[] = L"#32770";
 constexpr int kClassChars = 16;
 constexpr std::size_t kTipChars = 1024;  // room for the tooltip's text
+constexpr int kTitleBarSquares = 4;      // beside a title: its icon, minimise, maximise and close
 
 Autopilot* gActive = nullptr;  // the one hook of the program, for its timer
 
@@ -54,8 +56,9 @@ LONG extent(HWND control, const std::wstring& text)
     return size.cx;
 }
 
-// "fits" when the box shows each line of its text unbroken and is wider than
-// its title, else the widths that do not fit.
+// "fits" when the box shows each line of its text unbroken and its title, in
+// the system's caption font, beside the four squares of a title bar (icon,
+// minimise, maximise, close); else the widths that do not fit.
 std::string fit(HWND box)
 {
     const HWND text = ::GetDlgItem(box, kBoxTextId);
@@ -70,11 +73,12 @@ std::string fit(HWND box)
     ::GetClientRect(text, &room);
     ::GetWindowRect(box, &outer);
     const LONG title = extent(nullptr, textOf(box));
-    if (widest <= room.right && title < outer.right - outer.left) {
+    const LONG titleRoom = outer.right - outer.left - kTitleBarSquares * ::GetSystemMetrics(SM_CXSIZE);
+    if (widest <= room.right && title <= titleRoom) {
         return "fits";
     }
     return "line " + std::to_string(widest) + " in " + std::to_string(room.right) + ", title " + std::to_string(title) +
-           " in " + std::to_string(outer.right - outer.left);
+           " in " + std::to_string(titleRoom);
 }
 
 BOOL CALLBACK findBox(HWND window, LPARAM found)
@@ -157,7 +161,16 @@ void Autopilot::drive(MainWindow& window)
         tool.lpszText = tip.data();
         ::SendMessageW(window.tooltip(), TTM_GETTEXTW, tip.size(), reinterpret_cast<LPARAM>(&tool));
     }
-    note("TIP " + oneLine(tip.c_str()));
+    tip.resize(std::wcslen(tip.c_str()));
+    std::erase(tip, L'\u00A0');  // the no-break spaces that end its lines
+    note("TIP " + oneLine(tip));
+    for (const shell::Control& c : shell::kControls) {
+        if (c.kind == shell::Kind::Button) {
+            const std::size_t lines = window.buttonLines(window.control(c.name, c.index)).size();
+            note("BUTTON " + std::string(c.name) + (c.index >= 0 ? " " + std::to_string(c.index) : "") +
+                 (lines <= static_cast<std::size_t>(c.lines) ? " fits" : " " + std::to_string(lines) + " lines"));
+        }
+    }
     noteWindow(window);
     ::SendMessageW(window.control("cmd_Mark"), BM_CLICK, 0, 0);
     std::size_t marked = 0;
@@ -186,7 +199,9 @@ void Autopilot::noteWindow(MainWindow& window) const
 {
     note("CAPTION " + oneLine(textOf(window.window())));
     for (std::size_t i = 0; i < window.ui().listCount(); ++i) {
-        note("ENTRY " + window.ui().listText(i));
+        const std::string whole = window.ui().listText(i);
+        const std::string shown = window.shownEntry(i);
+        note("ENTRY " + whole + (shown == whole ? "" : " | SHOWN " + shown));
     }
 }
 

@@ -24,6 +24,13 @@ constexpr int kBaseDpi = 96;
 constexpr DWORD kWindowStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;  // fixed size
 constexpr DWORD kWindowExStyle = WS_EX_CONTROLPARENT | WS_EX_ACCEPTFILES;
 constexpr WORD kTipShowMilliseconds = 30000;  // long enough to read the list's tooltip
+// Pixels at 96 dpi.
+constexpr int kEntryMargin = 2;       // between the list's edge and an entry's text
+constexpr int kFocusInset = 3;        // from a button's edge to its focus frame
+constexpr int kButtonTextInset = 5;   // from a button's edge to its text: the frame keeps a pixel's room
+constexpr double kFontStep = 0.25;    // points: a button's font shrinks by this until its text fits
+constexpr double kSmallestFont = 6;   // points
+constexpr UINT_PTR kListWatch = 1;    // the list's subclass
 
 // Functions of newer Windows versions, looked up so that older ones still start the program.
 template <typename Function>
@@ -93,25 +100,61 @@ struct Kind {
 Kind kindOf(const shell::Control& c)
 {
     switch (c.kind) {
-    case shell::Kind::List:
+    case shell::Kind::List:  // entries drawn by drawEntry
         return {L"LISTBOX",
-                WS_VSCROLL | LBS_MULTIPLESEL | LBS_NOINTEGRALHEIGHT | LBS_NOTIFY | LBS_HASSTRINGS,
+                WS_VSCROLL | LBS_MULTIPLESEL | LBS_NOINTEGRALHEIGHT | LBS_NOTIFY | LBS_HASSTRINGS | LBS_OWNERDRAWFIXED,
                 WS_EX_CLIENTEDGE};
     case shell::Kind::Label: return {L"STATIC", SS_OWNERDRAW, 0};  // drawn by drawLabel
-    case shell::Kind::Button: return {L"BUTTON", BS_PUSHBUTTON | BS_MULTILINE | BS_CENTER | BS_VCENTER, 0};
+    case shell::Kind::Button: return {L"BUTTON", BS_OWNERDRAW, 0};  // drawn by drawButton
     case shell::Kind::Line: break;
     }
     return {nullptr, 0, 0};
 }
 
+// Width of UTF-8 text in the DC's font.
+LONG extent(HDC dc, std::string_view text)
+{
+    const std::wstring wide = shown(std::string(text));
+    SIZE size{};
+    ::GetTextExtentPoint32W(dc, wide.c_str(), static_cast<int>(wide.size()), &size);
+    return size.cx;
+}
+
+// Draws lines of UTF-8 text from the top of area, one font height each.
+void drawLines(HDC dc, const std::vector<std::string_view>& lines, RECT area, UINT align)
+{
+    TEXTMETRICW metrics{};
+    ::GetTextMetricsW(dc, &metrics);
+    for (const std::string_view text : lines) {
+        area.bottom = area.top + metrics.tmHeight;
+        const std::wstring wide = shown(std::string(text));
+        ::DrawTextW(dc, wide.c_str(), static_cast<int>(wide.size()), &area, DT_SINGLELINE | DT_NOPREFIX | align);
+        area.top = area.bottom;
+    }
+}
+
+RECT inset(RECT r, int by)
+{
+    ::InflateRect(&r, -by, -by);
+    return r;
+}
+
+// A tooltip's lines, each ending in a no-break space: the tooltip (under Wine)
+// draws its text a pixel or two narrower than it measured it, which cuts that
+// space rather than the line's last character.
+std::wstring tipLines(const std::vector<std::string_view>& lines)
+{
+    std::string text;
+    for (const std::string_view line : lines) {
+        text.append(text.empty() ? "" : "\r\n").append(line).append("\u00A0");
+    }
+    return shown(text);
+}
+
 // The list's tooltip: one line for each suffix.
 std::wstring suffixTip()
 {
-    std::string text;
-    for (const std::string_view line : shell::kSuffixTipLines) {
-        text.append(text.empty() ? "" : "\r\n").append(line);
-    }
-    return shown(text);
+    return tipLines({std::begin(shell::kSuffixTipLines), std::end(shell::kSuffixTipLines)});
 }
 
 }  // namespace
@@ -215,13 +258,13 @@ void MainWindow::addTooltip(HINSTANCE instance)
     tip_ = ::CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX,
                              CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, window_, nullptr, instance,
                              nullptr);  // owned by the window, which destroys it
-    std::wstring text = suffixTip();
     TTTOOLINFOW tool{};
     tool.cbSize = sizeof tool;
     tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
     tool.hwnd = window_;
     tool.uId = reinterpret_cast<UINT_PTR>(lst_);
-    tool.lpszText = text.data();
+    tool.lpszText = LPSTR_TEXTCALLBACKW;  // tipText
+    ::SetWindowSubclass(lst_, &MainWindow::listProc, kListWatch, reinterpret_cast<DWORD_PTR>(this));
     ::SendMessageW(tip_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
     ::SendMessageW(tip_, TTM_SETMAXTIPWIDTH, 0, ::GetSystemMetrics(SM_CXSCREEN));  // lines break at CR LF only
     ::SendMessageW(tip_, TTM_SETDELAYTIME, TTDT_AUTOPOP, MAKELPARAM(kTipShowMilliseconds, 0));
@@ -254,16 +297,41 @@ void MainWindow::place(int dpi)
     ::SetWindowPos(window_, nullptr, 0, 0, outer.right - outer.left, outer.bottom - outer.top,
                    SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     fonts_.clear();
+    const HDC dc = ::GetDC(window_);
     for (std::size_t i = 0; i < controls_.size(); ++i) {
         const shell::Control& c = shell::kControls[i];
         fonts_.push_back(c.kind == shell::Kind::Line ? GdiObject() : fontFor(c.font, dpi));
         if (controls_[i] == nullptr) {
             continue;
         }
+        // A button's text within its lines and inside its focus frame, in a smaller font where it needs one.
+        const RECT area = inset({0, 0, scaled(c.place.c, dpi), scaled(c.place.d, dpi)}, ::MulDiv(kButtonTextInset, dpi, kBaseDpi));
+        for (shell::Font smaller = c.font; c.kind == shell::Kind::Button && smaller.points > kSmallestFont;) {
+            const HGDIOBJ previous = ::SelectObject(dc, fonts_[i].get());
+            const auto fits = [&](std::string_view line) { return extent(dc, line) <= area.right - area.left; };
+            const auto lines = shell::breakAtSpaces(c.text, fits);
+            TEXTMETRICW metrics{};
+            ::GetTextMetricsW(dc, &metrics);
+            ::SelectObject(dc, previous);
+            if (lines.size() <= static_cast<std::size_t>(c.lines) && std::ranges::all_of(lines, fits) &&
+                static_cast<LONG>(lines.size()) * metrics.tmHeight <= area.bottom - area.top) {
+                break;
+            }
+            smaller.points -= kFontStep;
+            fonts_[i] = fontFor(smaller, dpi);
+        }
         ::SetWindowPos(controls_[i], nullptr, scaled(c.place.a, dpi), scaled(c.place.b, dpi), scaled(c.place.c, dpi),
                        scaled(c.place.d, dpi), SWP_NOZORDER | SWP_NOACTIVATE);
         ::SendMessageW(controls_[i], WM_SETFONT, reinterpret_cast<WPARAM>(fonts_[i].get()), TRUE);
+        if (c.kind == shell::Kind::List) {
+            const HGDIOBJ previous = ::SelectObject(dc, fonts_[i].get());
+            TEXTMETRICW metrics{};
+            ::GetTextMetricsW(dc, &metrics);
+            ::SelectObject(dc, previous);
+            ::SendMessageW(controls_[i], LB_SETITEMHEIGHT, 0, metrics.tmHeight);
+        }
     }
+    ::ReleaseDC(window_, dc);
     ::InvalidateRect(window_, nullptr, TRUE);
 }
 
@@ -294,24 +362,122 @@ void MainWindow::drawLabel(const DRAWITEMSTRUCT& item) const
     ::SetTextColor(dc, c.foreground != shell::kDefaultColour ? colourOf(c.foreground) : ::GetSysColor(COLOR_WINDOWTEXT));
     ::SetBkMode(dc, TRANSPARENT);
     const HGDIOBJ previous = ::SelectObject(dc, fonts_[index].get());
-    const auto extent = [dc](std::string_view text) {
-        const std::wstring wide = shown(std::string(text));
-        SIZE size{};
-        ::GetTextExtentPoint32W(dc, wide.c_str(), static_cast<int>(wide.size()), &size);
-        return size.cx;
-    };
     const LONG width = item.rcItem.right - item.rcItem.left;
-    TEXTMETRICW metrics{};
-    ::GetTextMetricsW(dc, &metrics);
-    RECT line = item.rcItem;
-    for (const std::string_view text : shell::breakAtSpaces(c.text, [&](std::string_view l) { return extent(l) <= width; })) {
-        line.bottom = line.top + metrics.tmHeight;
-        const std::wstring wide = shown(std::string(text));
-        ::DrawTextW(dc, wide.c_str(), static_cast<int>(wide.size()), &line,
-                    DT_SINGLELINE | DT_NOPREFIX | (c.centred ? DT_CENTER : DT_LEFT));
-        line.top = line.bottom;
+    drawLines(dc, shell::breakAtSpaces(c.text, [&](std::string_view l) { return extent(dc, l) <= width; }), item.rcItem,
+              c.centred ? DT_CENTER : DT_LEFT);
+    ::SelectObject(dc, previous);
+}
+
+std::string MainWindow::shownEntry(std::size_t i) const
+{
+    const HDC dc = ::GetDC(lst_);
+    const HGDIOBJ previous = ::SelectObject(dc, reinterpret_cast<HGDIOBJ>(::SendMessageW(lst_, WM_GETFONT, 0, 0)));
+    RECT client{};
+    ::GetClientRect(lst_, &client);
+    const int room = client.right - 2 * ::MulDiv(kEntryMargin, dpi_, kBaseDpi);
+    std::string text = shell::fitEntry(ui_->listText(i), room, [dc](std::string_view t) { return extent(dc, t); });
+    ::SelectObject(dc, previous);
+    ::ReleaseDC(lst_, dc);
+    return text;
+}
+
+void MainWindow::drawEntry(const DRAWITEMSTRUCT& item) const
+{
+    const HDC dc = item.hDC;
+    if (item.itemID == static_cast<UINT>(-1)) {  // an empty list with the focus
+        if (item.itemState & ODS_FOCUS) {
+            ::DrawFocusRect(dc, &item.rcItem);
+        }
+        return;
+    }
+    const bool marked = item.itemState & ODS_SELECTED;
+    ::FillRect(dc, &item.rcItem, ::GetSysColorBrush(marked ? COLOR_HIGHLIGHT : COLOR_WINDOW));
+    ::SetTextColor(dc, ::GetSysColor(marked ? COLOR_HIGHLIGHTTEXT : COLOR_WINDOWTEXT));
+    ::SetBkMode(dc, TRANSPARENT);
+    const HGDIOBJ previous = ::SelectObject(dc, reinterpret_cast<HGDIOBJ>(::SendMessageW(lst_, WM_GETFONT, 0, 0)));
+    RECT text = item.rcItem;
+    text.left += ::MulDiv(kEntryMargin, dpi_, kBaseDpi);
+    const std::wstring wide = shown(shownEntry(item.itemID));
+    ::DrawTextW(dc, wide.c_str(), static_cast<int>(wide.size()), &text, DT_SINGLELINE | DT_NOPREFIX | DT_VCENTER);
+    ::SelectObject(dc, previous);
+    if (item.itemState & ODS_FOCUS) {
+        ::DrawFocusRect(dc, &item.rcItem);
+    }
+}
+
+std::vector<std::string> MainWindow::buttonLines(HWND button) const
+{
+    const auto at = std::ranges::find(controls_, button);
+    if (button == nullptr || at == controls_.end()) {
+        return {};
+    }
+    const std::size_t index = static_cast<std::size_t>(at - controls_.begin());
+    RECT client{};
+    ::GetClientRect(button, &client);
+    const RECT area = inset(client, ::MulDiv(kButtonTextInset, dpi_, kBaseDpi));
+    const HDC dc = ::GetDC(button);
+    const HGDIOBJ previous = ::SelectObject(dc, fonts_[index].get());
+    std::vector<std::string> lines;
+    for (const std::string_view line : shell::breakAtSpaces(shell::kControls[index].text, [&](std::string_view l) {
+             return extent(dc, l) <= area.right - area.left;
+         })) {
+        lines.emplace_back(line);
     }
     ::SelectObject(dc, previous);
+    ::ReleaseDC(button, dc);
+    return lines;
+}
+
+void MainWindow::drawButton(const DRAWITEMSTRUCT& item) const
+{
+    const HDC dc = item.hDC;
+    RECT face = item.rcItem;
+    const bool pushed = item.itemState & ODS_SELECTED;
+    ::DrawFrameControl(dc, &face, DFC_BUTTON, DFCS_BUTTONPUSH | (pushed ? DFCS_PUSHED : 0));
+    const std::vector<std::string> owned = buttonLines(item.hwndItem);
+    const std::vector<std::string_view> lines(owned.begin(), owned.end());
+    const HGDIOBJ previous = ::SelectObject(dc, fonts_[item.CtlID - kFirstControlId].get());
+    TEXTMETRICW metrics{};
+    ::GetTextMetricsW(dc, &metrics);
+    RECT area = inset(item.rcItem, ::MulDiv(kButtonTextInset, dpi_, kBaseDpi));
+    const LONG height = static_cast<LONG>(lines.size()) * metrics.tmHeight;
+    area.top += std::max<LONG>(0, (area.bottom - area.top - height) / 2) + (pushed ? 1 : 0);
+    area.left += pushed ? 1 : 0;
+    area.right += pushed ? 1 : 0;
+    ::SetTextColor(dc, ::GetSysColor((item.itemState & ODS_DISABLED) ? COLOR_GRAYTEXT : COLOR_BTNTEXT));
+    ::SetBkMode(dc, TRANSPARENT);
+    drawLines(dc, lines, area, DT_CENTER);
+    ::SelectObject(dc, previous);
+    if (item.itemState & ODS_FOCUS) {
+        const RECT frame = inset(item.rcItem, ::MulDiv(kFocusInset, dpi_, kBaseDpi));
+        ::DrawFocusRect(dc, &frame);
+    }
+}
+
+const wchar_t* MainWindow::tipText()
+{
+    tipText_ = suffixTip();
+    if (tipEntry_ >= 0 && static_cast<std::size_t>(tipEntry_) < ui_->listCount()) {
+        const std::string whole = ui_->listText(static_cast<std::size_t>(tipEntry_));
+        if (shownEntry(static_cast<std::size_t>(tipEntry_)) != whole) {
+            tipText_ = tipLines({whole});
+        }
+    }
+    return tipText_.c_str();
+}
+
+LRESULT CALLBACK MainWindow::listProc(HWND list, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR self)
+{
+    if (message == WM_MOUSEMOVE) {
+        auto& window = *reinterpret_cast<MainWindow*>(self);
+        const LRESULT hit = ::SendMessageW(list, LB_ITEMFROMPOINT, 0, lParam);
+        const int entry = HIWORD(hit) == 0 ? static_cast<int>(LOWORD(hit)) : -1;
+        if (entry != window.tipEntry_) {
+            window.tipEntry_ = entry;
+            ::SendMessageW(window.tip_, TTM_POP, 0, 0);  // shown again for the new entry, with its text
+        }
+    }
+    return ::DefSubclassProc(list, message, wParam, lParam);
 }
 
 LRESULT CALLBACK MainWindow::windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
@@ -339,7 +505,18 @@ LRESULT MainWindow::onMessage(UINT message, WPARAM wParam, LPARAM lParam)
         return 0;
     }
     case kFirstPaintMessage: onFirstPaint(); return 0;
-    case WM_DRAWITEM: drawLabel(*reinterpret_cast<const DRAWITEMSTRUCT*>(lParam)); return TRUE;
+    case WM_DRAWITEM: {
+        const auto& item = *reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
+        item.CtlType == ODT_LISTBOX ? drawEntry(item) : item.CtlType == ODT_BUTTON ? drawButton(item) : drawLabel(item);
+        return TRUE;
+    }
+    case WM_NOTIFY: {
+        auto* header = reinterpret_cast<NMHDR*>(lParam);
+        if (header->hwndFrom == tip_ && header->code == TTN_GETDISPINFOW) {
+            reinterpret_cast<NMTTDISPINFOW*>(lParam)->lpszText = const_cast<wchar_t*>(tipText());
+        }
+        return 0;
+    }
     case WM_DROPFILES: {
         const auto drop = reinterpret_cast<HDROP>(wParam);
         std::wstring path(::DragQueryFileW(drop, 0, nullptr, 0) + 1, L'\0');

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -35,6 +36,10 @@ public:
     Win32Ui& ui() { return *ui_; }
     // The control of the layout with that name (and index, for the batch buttons), or null.
     HWND control(std::string_view name, int index = -1) const;
+    // Entry i as the list shows it: a name too long for the list shortened in its middle, never its suffix.
+    std::string shownEntry(std::size_t i) const;
+    // The lines a button's text shows in, as drawn.
+    std::vector<std::string> buttonLines(HWND button) const;
     // The WM_COMMAND id of the menu item with that name, or 0.
     static int menuId(std::string_view name);
 
@@ -49,6 +54,14 @@ private:
     void buildMenu();
     // Draws a label, its text broken into lines only at spaces.
     void drawLabel(const DRAWITEMSTRUCT& item) const;
+    // Draws a list entry: its mark, its text as shownEntry gives it, the focus frame.
+    void drawEntry(const DRAWITEMSTRUCT& item) const;
+    // Draws a push button, its text broken at spaces inside the focus frame.
+    void drawButton(const DRAWITEMSTRUCT& item) const;
+    // The list's tooltip for the point under the mouse: a shortened entry whole, else what the suffixes mean.
+    const wchar_t* tipText();
+    // Watches the mouse on the list, so that the tooltip follows the entry under it.
+    static LRESULT CALLBACK listProc(HWND list, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR self);
     // Sizes the window and places and fonts every control for dpi.
     void place(int dpi);
     void paintLines(HDC dc) const;
@@ -64,6 +77,8 @@ private:
     HWND lbl_Warten_ = nullptr;
     HWND tip_ = nullptr;
     int dpi_ = 0;
+    std::wstring tipText_;  // what the tooltip shows now
+    int tipEntry_ = -1;      // the entry under the mouse, -1 for none
     std::vector<GdiObject> fonts_;  // one per control, for the current dpi
     GdiObject waitBrush_;
     std::unique_ptr<Win32Ui> ui_;

@@ -5,6 +5,8 @@
 
 #include <algorithm>
 
+#include "shell/info_text.h"
+
 namespace ks::win32 {
 
 namespace {
@@ -18,9 +20,13 @@ constexpr int kIconGap = 12;      // between the icon and the text
 constexpr int kButtonWidth = 88;
 constexpr int kButtonHeight = 26;
 constexpr int kButtonGap = 6;
-constexpr int kTitleSquares = 6;  // title-bar squares beside the title: its icon, three buttons and room either side
-// Under Wine the window manager draws the title, often in a font up to a quarter wider than the caption font.
-constexpr int kTitleWiderBy = 4;  // a quarter
+// Title-bar squares beside the title: its icon, three buttons, the gaps
+// between them and room either side (a window manager under Wine needs six
+// and a bit).
+constexpr int kTitleSquares = 7;
+// Under Wine the window manager draws the title, often in a font a quarter
+// wider than the system's caption font; a third leaves room.
+constexpr int kTitleWiderBy = 3;  // a third
 constexpr int kBoxTextId = 0xFFFF;
 constexpr DWORD kBoxStyle = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_SETFOREGROUND;
 
@@ -60,8 +66,7 @@ void layOutBox(HWND box, BoxState& state)
 {
     const platform::Message& message = *state.message;
     const std::wstring text = shown(message.prompt);
-    const std::wstring title = shown(message.title);
-    ::SetWindowTextW(box, title.c_str());
+    const std::wstring title = shown(std::string(message.title.empty() ? shell::kProgramTitle : message.title));
     NONCLIENTMETRICSW metrics{};
     metrics.cbSize = sizeof metrics;
     ::SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
@@ -139,6 +144,9 @@ void layOutBox(HWND box, BoxState& state)
     const int y = std::clamp<int>((over.top + over.bottom - outerHeight) / 2, screen.top,
                                   std::max<int>(screen.top, screen.bottom - outerHeight));
     ::SetWindowPos(box, nullptr, x, y, outerWidth, outerHeight, SWP_NOZORDER | SWP_NOACTIVATE);
+    // Titled once it has its width: a window manager that draws the title
+    // (under Wine) may shorten it for the width the box had when titled.
+    ::SetWindowTextW(box, title.c_str());
 }
 
 INT_PTR CALLBACK boxProc(HWND box, UINT message, WPARAM wParam, LPARAM lParam)
@@ -206,7 +214,8 @@ std::optional<std::string> Win32Ui::chooseFile(const std::vector<platform::FileF
     filterText += L'\0';
     const std::wstring start = shown(current);
     const std::wstring startFolder = folderOf(start);
-    for (const bool withName : {true, false}) {  // a name the dialog refuses: open in its folder only
+    const bool folderOnly = start.empty() || start.ends_with(L'\\') || start.ends_with(L'/');
+    for (const bool withName : {!folderOnly, false}) {  // a name the dialog refuses: open in its folder only
         std::wstring chosen(kDialogPathChars, L'\0');
         if (withName) {
             chosen.replace(0, std::min<std::size_t>(start.size(), kDialogPathChars - 1), start);
@@ -273,10 +282,10 @@ void Win32Ui::listSetAllMarked(bool marked)
     ::SendMessageW(list_, LB_SETSEL, marked, -1);  // -1: every entry
 }
 
-void Win32Ui::listFocusFirst()
+void Win32Ui::listFocus(std::size_t i)
 {
     ::SetFocus(list_);
-    ::SendMessageW(list_, LB_SETCARETINDEX, 0, FALSE);
+    ::SendMessageW(list_, LB_SETCARETINDEX, i, FALSE);  // scrolled into view
 }
 
 void Win32Ui::setCaption(const std::string& caption)

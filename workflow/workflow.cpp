@@ -87,6 +87,7 @@ void Workflow::mn_Datei_Click()
             // Cancelled after a path given at start or dropped: that folder again.
             ws_.DirReal = ws_.ChosenFolder;
             ws_.DirPath = container::Shown(ui, ws_.DirReal);
+            ws_.FocusName.clear();
             listFolder();
             return;
         }
@@ -110,6 +111,8 @@ void Workflow::openPath(const std::string& path)
     } else if (endsWithSeparator || platform_.files.isFolder(path)) {
         ws_.DirReal = endsWithSeparator ? path : path + kSeparator;
         ws_.DirPath = container::Shown(platform_.ui, ws_.DirReal);
+        ws_.DialogStart = ws_.DirReal;  // the dialog opens inside it
+        ws_.FocusName.clear();
     } else {
         chooseFolderOf(path);
     }
@@ -126,6 +129,10 @@ void Workflow::chooseFolderOf(const std::string& file)
                                             : file.find_last_of(platform::kPathSeparators, file.size() - 2);
     ws_.DirReal = cut == std::string::npos ? std::string(".") + kSeparator : file.substr(0, cut + 1);
     ws_.DirPath = container::Shown(platform_.ui, ws_.DirReal);
+    ws_.FocusName = file.substr(cut == std::string::npos ? 0 : cut + 1);
+    while (!ws_.FocusName.empty() && platform::kPathSeparators.find(ws_.FocusName.back()) != std::string::npos) {
+        ws_.FocusName.pop_back();
+    }
 }
 
 void Workflow::listFolder()
@@ -173,7 +180,8 @@ void Workflow::listFolder()
     ui.setCaption("Pfad " + ws_.DirPath + " hat " + std::to_string(ws_.FileCount) + " Dateien");
     ui.setWaitVisible(false);
     if (ws_.FileCount > 0) {
-        ui.listFocusFirst();
+        const auto focus = std::ranges::find(ws_.ListedFiles, ws_.FocusName);
+        ui.listFocus(focus == ws_.ListedFiles.end() ? 0 : static_cast<std::size_t>(focus - ws_.ListedFiles.begin()));
     }
 }
 

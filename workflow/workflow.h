@@ -37,7 +37,9 @@ struct WorkState {
     std::string DialogFileName;            // the file chosen last in the open-file dialog
     std::string ChosenFolder;              // folder of the last path given at start or dropped: Cancel lists it
                                            // while no file has been chosen in the dialog since
-    std::string DialogStart;               // where the dialog opens: that file, or a folder given since
+    std::string DialogStart;               // where the dialog opens: that file, or a folder (ending with a
+                                           // separator) given since
+    std::string FocusName;                 // real name of the entry chosen, given or dropped: the focus goes there
 };
 
 // The commands of the main window, run against the platform's services.

@@ -63,7 +63,7 @@ public:
     bool listMarked(std::size_t i) const override { return list.at(i).marked; }
     void listSetMarked(std::size_t i, bool marked) override { list.at(i).marked = marked; }
     void listSetAllMarked(bool marked) override { std::ranges::for_each(list, [&](Entry& e) { e.marked = marked; }); }
-    void listFocusFirst() override { log_.push_back("focus on the first entry"); }
+    void listFocus(std::size_t i) override { log_.push_back("focus on entry " + std::to_string(i)); }
     void setCaption(const std::string& text) override { caption = text; }
     void setWaitVisible(bool visible) override { log_.push_back(visible ? "wait shown" : "wait hidden"); waitVisible = visible; }
     void processEvents() override { log_.push_back("events"); }

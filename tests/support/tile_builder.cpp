@@ -173,6 +173,23 @@ void putFiles(const TempDir& folder, const std::string& files, std::map<std::str
     }
 }
 
+void putDemoFolder(const std::string& folder)
+{
+    namespace fs = std::filesystem;
+    for (const std::string& file : split(kDemoFiles, ' ')) {
+        const std::string kind = file.substr(file.rfind('=') + 1);
+        const fs::path path = u8(folder) / u8(file.substr(0, file.rfind('=')));
+        fs::create_directories(path.parent_path());
+        if (fs::exists(path)) {
+            fs::permissions(path, fs::perms::owner_write, fs::perm_options::add);
+        }
+        writeFile(u8(path), TileBuilder::kind(kind.substr(0, kind.find(','))));
+        if (kind.ends_with(",ro")) {
+            makeReadOnly(u8(path));
+        }
+    }
+}
+
 std::vector<std::string> split(const std::string& text, char separator)
 {
     std::vector<std::string> parts;

@@ -88,6 +88,18 @@ private:
 // written; "NAME=@TARGET" makes NAME a symbolic link to TARGET instead.
 void putFiles(const TempDir& folder, const std::string& files, std::map<std::string, Bytes>& written);
 
+// The demo folder, as for putFiles: tiles in both states, a masked one, a
+// combined container, a map bundle and a long name, none of which asks
+// anything when listed; the files that do (no map, read-only, no TRE) wait in
+// the subfolder Fehlerbeispiele.
+inline constexpr const char* kDemoFiles =
+    "63240001.img=o 63240002.img=o 63240003.img=t HOEHEN01.IMG=t HOEHEN02.IMG=o MASKIERT.IMG=M GMAPSUPP.IMG=mixed "
+    "Höhenlinien_Schwarzwald_Nord_sehr_langer_Dateiname_2024.img=t Contours.gmap/Info.xml=txt "
+    "Contours.gmap/Product1/63240041/63240041.TRE=tre Contours.gmap/Product1/63240042/63240042.TRE=tret "
+    "Fehlerbeispiele/LIESMICH.TXT=txt Fehlerbeispiele/OHNE_TRE.IMG=notre Fehlerbeispiele/SCHREIBGESCHUETZT.IMG=o,ro";
+// Writes the demo folder into folder (UTF-8), replacing the files it has there.
+void putDemoFolder(const std::string& folder);
+
 // The parts of text between separators, leading spaces cut, empty ones left out.
 std::vector<std::string> split(const std::string& text, char separator);
 

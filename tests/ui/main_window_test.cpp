@@ -214,7 +214,8 @@ TEST(MainWindow, EveryBoxShowsItsWholeTitleWithGermanButtonsAndTheListsTooltipEx
         withUser<QMessageBox>([&] { h.window.qtUi().messageBox(m); }, [&](QMessageBox* box) {
             QFont font = QApplication::font("QMdiSubWindowTitleBar");
             font.setBold(true);
-            const QString title = m.title.empty() ? QGuiApplication::applicationDisplayName() : box->windowTitle();
+            const QString title = box->windowTitle();
+            EXPECT_EQ(title.toStdString(), m.title.empty() ? shell::kProgramTitle : m.title) << "as in the Win32 window";
             const int iconAndButtons = 4 * box->style()->pixelMetric(QStyle::PM_TitleBarHeight);
             EXPECT_GE(box->width(), QFontMetrics(font).horizontalAdvance(title) + iconAndButtons) << m.title;
             for (const QAbstractButton* button : box->buttons()) {
@@ -236,6 +237,33 @@ TEST(MainWindow, EveryBoxShowsItsWholeTitleWithGermanButtonsAndTheListsTooltipEx
     EXPECT_EQ(tip.toPlainText(), lines.join(QLatin1Char('\n')));
 }
 
+TEST(MainWindow, ALongNameGivesWayInItsMiddleNeverItsSuffixAndItsTooltipShowsItWhole)
+{
+    Harness h;
+    h.show();
+    const QString name = QStringLiteral("HÖHENLINIEN_SCHWARZWALD_NORD_SEHR_LANGER_DATEINAME_2024.IMG");
+    const QString suffixes[] = {QStringLiteral("  <T 1/2>"), QStringLiteral(" Kein Zugriff möglich"), QStringLiteral("  < >")};
+    for (const QString& suffix : suffixes) {
+        h.window.qtUi().listAdd((name + suffix).toStdString());
+    }
+    h.window.qtUi().listAdd("A.IMG  <T>");
+    for (int row = 0; row < 4; ++row) {
+        const QString whole = QString::fromStdString(h.list()->text(row));
+        const QString shown = h.list()->shownText(row);
+        EXPECT_LE(QFontMetrics(h.list()->font()).horizontalAdvance(shown), h.list()->viewport()->width()) << row;
+        EXPECT_TRUE(row == 3 ? shown == whole : shown.startsWith(name.left(8)) && shown.contains(QChar(0x2026)) &&
+                                                    shown.endsWith(QStringLiteral("2024.IMG") + suffixes[row]))
+            << shown.toStdString();
+        const QPoint at = h.list()->entryRect(row).center();
+        QToolTip::hideText();
+        QHelpEvent hover(QEvent::ToolTip, at, h.list()->viewport()->mapToGlobal(at));
+        QApplication::sendEvent(h.list()->viewport(), &hover);
+        QTextDocument tip;
+        tip.setHtml(QToolTip::text());
+        EXPECT_EQ(tip.toPlainText() == whole, row != 3) << "a shortened entry's tooltip is the whole entry";
+    }
+}
+
 TEST(MainWindow, TabArrowsSpaceAClickAndEnterDoWhatTheySay)
 {
     Harness h;
@@ -249,7 +277,7 @@ TEST(MainWindow, TabArrowsSpaceAClickAndEnterDoWhatTheySay)
     for (const char* text : {"A", "B", "C"}) {
         h.window.qtUi().listAdd(text);
     }
-    h.window.qtUi().listFocusFirst();
+    h.window.qtUi().listFocus(0);
     h.list()->setMarked(1, true);
     const QImage look = h.list()->viewport()->grab().toImage();
     const auto row = [&](int entry, bool middle) {  // a pixel row of the entry right of its text
@@ -312,7 +340,8 @@ TEST(MainWindow, EveryWayToPointAtAFolderListsItAndTheWidgetsChangeTheMarkedMaps
         ASSERT_TRUE(QDir::setCurrent(QString::fromStdString(dir.path())));
         Harness h;
         h.window.qtUi().setChooseFileHook([&] { return std::optional<std::string>(dir.file(row.name)); });
-        h.window.listAtStart(row.how != AtStart ? "" : row.name.empty() ? dir.path() : row.name);
+        const std::string folder = dir.path().substr(0, dir.path().size() - 1);  // without its final separator
+        h.window.listAtStart(row.how != AtStart ? "" : row.name.empty() ? folder : row.name);
         h.show();
         if (row.how == Dialog) {
             h.action("mn_Datei")->trigger();
@@ -328,8 +357,10 @@ TEST(MainWindow, EveryWayToPointAtAFolderListsItAndTheWidgetsChangeTheMarkedMaps
         EXPECT_EQ(h.messages[1].prompt, "Datei " + shown + "NOTES.TXT ist keine IMG  ");
         EXPECT_TRUE(h.during[1].first && h.child("lbl_Warten")->isHidden()) << "shown while the folder is listed";
 
+        Entries marked = {"A.IMG  < >", "B.IMG  <T>", "C.IMG  < >"};
+        marked[row.name == "B.IMG" ? 1 : 0] += " *";
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
-        EXPECT_EQ(h.entries(), (Entries{"A.IMG  < > *", "B.IMG  <T>", "C.IMG  < >"})) << "Space marks the first entry";
+        EXPECT_EQ(h.entries(), marked) << "the focus is on the tile chosen, given or dropped (else the first): Space marks it";
         QTest::mouseClick(h.child("cmd_Mark"), Qt::LeftButton);
         QTest::mouseClick(h.batch(1), Qt::LeftButton);
         ASSERT_EQ(h.messages.size(), 4U);
@@ -341,6 +372,15 @@ TEST(MainWindow, EveryWayToPointAtAFolderListsItAndTheWidgetsChangeTheMarkedMaps
         h.action("mn_Datei")->trigger();
         EXPECT_EQ(h.entries(), (Entries{"A.IMG  <T>", "B.IMG  <T>", "C.IMG  <T>"})) << "Cancel lists the folder again";
         EXPECT_EQ(h.messages.back().prompt, "Datei " + shown + "NOTES.TXT ist keine IMG  ");
+        if (row.how == AtStart && row.name.empty()) {
+            h.window.qtUi().setChooseFileHook({});
+            QString opened;
+            withUser<QFileDialog>([&] { h.action("mn_Datei")->trigger(); }, [&](QFileDialog* dialog) {
+                opened = dialog->directory().absolutePath() + QLatin1Char('/');
+                dialog->reject();
+            });
+            EXPECT_EQ(opened.toStdString(), dir.path()) << "the dialog opens inside the folder given at start";
+        }
     }
     QDir::setCurrent(home);
 }

@@ -5,10 +5,14 @@
 #                                    a wildcard argument is expanded as on Windows.
 #   programs_test.sh window BUILD    kartenschalter.exe in a virtual display, driven by its
 #                                    KARTENSCHALTER_AUTOPILOT hook: it shows the info box, lists
-#                                    the folder given as PATH, switches the tile marked by
-#                                    "Alle markieren" (checked by its bytes) and exits; each box
-#                                    as wide as its lines and title, the fonts bold at their
-#                                    size, the list's tooltip there.
+#                                    the folder given as PATH, switches the tiles marked by
+#                                    "Alle markieren" (checked by their bytes) and exits; each box
+#                                    as wide as its lines and its title in the caption font, a
+#                                    box without a title of its own titled "Kartenschalter", the
+#                                    fonts bold at their size, the buttons' text within their
+#                                    lines, a long name shortened in its middle with its suffix
+#                                    whole, the list's tooltip there; --help and --version
+#                                    written to the console, no box.
 set -euo pipefail
 check=$1
 build=$(cd "$2" && pwd)
@@ -52,13 +56,26 @@ window)
     folder="$work/Karten"
     mkdir "$folder"
     cp "$samples/opaque.img" "$folder/a.img"
+    long=Höhenlinien_Schwarzwald_Nord_sehr_langer_Dateiname_2024.img
+    LONG=HÖHENLINIEN_SCHWARZWALD_NORD_SEHR_LANGER_DATEINAME_2024.IMG
+    cp "$samples/opaque.img" "$folder/$long"
     echo "keine Karte" >"$folder/notes.txt"
+    for option in --help --version; do
+        out=$(timeout 60 "$wine" "$build/win32/kartenschalter.exe" $option | tr -d '\r' | head -n 1)
+        [[ "$out" == "Usage: kartenschalter [PATH]" || "$out" == "kartenschalter "[0-9]* ]] ||
+            fail "kartenschalter.exe $option did not write to the console: '$out'"
+    done
     shown=$(winpath "$folder")
     shown=${shown^^}
     KARTENSCHALTER_AUTOPILOT=$(winpath "$work/log.txt") timeout 150 \
         xvfb-run -a -s "-screen 0 1024x768x24" "$wine" "$build/win32/kartenschalter.exe" "$(winpath "$folder")" ||
         fail "kartenschalter.exe did not end by itself (exit status $?)"
     log=$(cat "$work/log.txt" 2>/dev/null) || fail "no log: the window never came up"
+    # The long name as shown: shortened in its middle, never its suffix (its exact cut depends on the font).
+    shortened="ENTRY $LONG  < > | SHOWN HÖHENLINIEN_"*"…"*"_2024.IMG  < >"
+    [[ "$(grep -m 1 "^ENTRY $LONG" <<<"$log")" == $shortened ]] || fail "the long name showed otherwise:
+$log"
+    log=$(sed 's/ | SHOWN .*….*/ | SHOWN (shortened)/' <<<"$log")
     # Every box shows each line unbroken and its whole title ("fits").
     info="BOX      Karten transparent schalten | IMG-Dateien lassen sich leicht transparent schalten."
     [[ "$(head -n 1 <<<"$log")" == "$info"*"| fits" ]] || fail "the info box did not come first: $(head -n 1 <<<"$log")"
@@ -67,17 +84,24 @@ window)
 FONT Label2 weight 700, 11 px
 FONT cmd_Trnsp weight 700, 13 px
 TIP <T>  IMG-Datei ist transparent (IMG file is transparent)\\n< >  IMG-Datei ist nicht transparent (IMG file is not transparent)\\n<T n/m>  n von m Karten der Datei sind transparent (n of the file's m maps are transparent)\\n<?>  Zustand unbekannt, die Meldung nennt den Fehler (state unknown, the message tells why)\\nKein Zugriff möglich  Datei nicht beschreibbar, z. B. schreibgeschützt (cannot be written, e.g. read-only)
-CAPTION Pfad $shown\\ hat 1 Dateien
+BUTTON cmd_Mark fits
+BUTTON cmd_nomark fits
+BUTTON cmd_Trnsp 1 fits
+BUTTON cmd_Trnsp 0 fits
+CAPTION Pfad $shown\\ hat 2 Dateien
 ENTRY A.IMG  < >
-MARKED 1
-BOX  | Transparenz-Änderung beendet ... (finished) | fits
+ENTRY $LONG  < > | SHOWN (shortened)
+MARKED 2
+BOX Kartenschalter | Transparenz-Änderung beendet ... (finished) | fits
 $notImg
-CAPTION Pfad $shown\\ hat 1 Dateien
+CAPTION Pfad $shown\\ hat 2 Dateien
 ENTRY A.IMG  <T>
+ENTRY $LONG  <T> | SHOWN (shortened)
 EXIT"
     [ "$(tail -n +2 <<<"$log")" = "$expected" ] || fail "the window did otherwise:
 $log"
     switched_once "$samples/opaque.img" "$folder/a.img"
+    switched_once "$samples/opaque.img" "$folder/$long"
     ;;
 *) fail "unknown check '$check'" ;;
 esac
