@@ -127,13 +127,13 @@ std::string inBundle(const std::string& file, const std::string& path)
     return printable(file.substr(std::min(start, file.size())));
 }
 
-// Why a change could not be made to a map; empty when it could.
-std::string changeProblem(container::LookupOutcome outcome)
+// Why a change could not be made to a map, found before anything (or, in a bundle, something) was written.
+std::string changeProblem(container::LookupOutcome outcome, bool nothingWritten)
 {
+    const std::string written = nothingWritten ? "; nothing was written" : "";
     switch (outcome) {
-    case container::LookupOutcome::NoPriority: return "a map has no draw priority field; nothing was written";
-    case container::LookupOutcome::WidePriority:
-        return "a map's draw priority has non-zero upper bytes; nothing was written";
+    case container::LookupOutcome::NoPriority: return "a map has no draw priority field" + written;
+    case container::LookupOutcome::WidePriority: return "a map's draw priority has non-zero upper bytes" + written;
     default: return "a map's TRE header is no longer there";
     }
 }
@@ -171,13 +171,17 @@ public:
 
 private:
     bool writing() const { return options_.changes() && !options_.dryRun; }
+    // A change locks the file; a look that writes nothing does not even open it for writing.
+    platform::OpenMode openMode() const { return writing() ? platform::OpenMode::Change : platform::OpenMode::Report; }
 
     // Opens a plain map file (a bundle's TRE files are opened one by one later); false when it cannot be.
     bool open()
     {
         try {
-            if (!bundle_) {
-                file_ = pending_.open(report_.path, writing() ? platform::OpenMode::Change : platform::OpenMode::Probe);
+            if (bundle_) {
+                report_.id = files_.folderId(report_.path);  // named twice or through a link: one outcome
+            } else {
+                file_ = pending_.open(report_.path, openMode());
                 report_.id = file_->id();
             }
             return true;
@@ -199,7 +203,9 @@ private:
     {
         container::LookupOutcome outcome = container::LookupOutcome::NotImg;
         if (bundle_) {
-            outcome = container::FindBundleMaps(files_, report_.path, found_);
+            outcome = pending_.makingRoom([&] {  // the waiting files may hold every descriptor
+                return container::FindBundleMaps(files_, report_.path, found_, platform::OpenMode::Report);
+            });
         } else {
             container::MapReader reader(*file_);
             outcome = container::FindMaps(reader, found_);
@@ -255,12 +261,11 @@ private:
     void refused(container::LookupOutcome outcome)
     {
         report_.state = written_ > 0 ? State::Error : stateOf(outcome);
-        if (written_ > 0 || outcome != container::LookupOutcome::TreBad) {
-            report_.message = changeProblem(outcome);
-        }
         if (written_ > 0) {
-            report_.message = inBundle(found_.files[at_], report_.path) + ": " + report_.message +
+            report_.message = inBundle(found_.files[at_], report_.path) + ": " + changeProblem(outcome, false) +
                               "; the bundle may be partly switched";
+        } else if (outcome != container::LookupOutcome::TreBad) {
+            report_.message = changeProblem(outcome, true);
         }
     }
 
@@ -405,7 +410,11 @@ private:
         if (report.path == failed.item && !report.repeat && report.changed.value_or(false)) {
             report.state = State::Error;
             report.changed.reset();
-            report.message = "the new flag byte may not have reached the medium: " + failed.error.english();
+            report.message = failed.path == failed.item  // else a bundle's TRE file
+                                 ? "the new flag byte may not have reached the medium: " + failed.error.english()
+                                 : inBundle(failed.path, failed.item) +
+                                       ": the new flag byte may not have reached the medium, the bundle may be partly "
+                                       "switched: " + failed.error.english();
         }
     }
 
@@ -557,12 +566,6 @@ use 30 or 31:
   imgflag transparent contours.img
   imgflag priority --set 31 contours.img
 
-Standard output is looked at before each file: once it has broken, imgflag
-switches no further file. On Linux a closed pipe shows at once; a failed write
-(a full disk, or on Windows a closed pipe) only at the next lines, which come
-up to 256 files at a time: the files switched meanwhile keep their new state
-and their lines are lost.
-
 Exit status: 0 when every file was a map and every requested change was made,
 1 when some file was not a map, could not be read or could not be changed, or
 when the report could not be written, 2 for a usage error, 128 + N when
@@ -577,44 +580,128 @@ void requestStop(int signal)
 
 namespace {
 
+constexpr const char* kCommandList = "the commands are status, transparent, opaque and priority";
+constexpr const char* kPriorityRange = "N is a whole number from 0 to 31, in decimal digits";
+
+// The command being parsed when the parser stopped, or none.
+std::string commandOf(const CLI::App* app)
+{
+    const auto parsed = app->get_subcommands();
+    return parsed.empty() ? "" : parsed.front()->get_name();
+}
+
+// A usage error in the program's own words: what was wrong and what is allowed, then where help is.
+std::string usageMessage(const std::string& command, const std::string& what)
+{
+    return "imgflag: " + (command.empty() ? "" : command + ": ") + what + "\nTry 'imgflag " +
+           (command.empty() ? "" : command + " ") + "--help' for more information.\n";
+}
+
+// The options that command takes, for a message.
+std::string optionsOf(const std::string& command)
+{
+    return command.empty()         ? "the options are --json, --dry-run, -q, -r, --help and --version"
+           : command == "status"   ? "the options are --json, -q and -r"
+           : command == "priority" ? "the options are --set N, --json, --dry-run, -q and -r"
+                                   : "the options are --json, --dry-run, -q and -r";
+}
+
+// What the parser found wrong, as usageMessage says it.
+std::string parseProblem(const CLI::App* app, const CLI::Error& e)
+{
+    const std::string command = commandOf(app);
+    const std::vector<std::string> rest = app->remaining();
+    if (!rest.empty() && command.empty() && !rest.front().starts_with("-")) {
+        return usageMessage("", "unknown command '" + rest.front() + "'; " + kCommandList);
+    }
+    if (!rest.empty() && rest.front().starts_with("-")) {
+        return usageMessage(command, "unknown option '" + rest.front() + "'; " + optionsOf(command));
+    }
+    if (dynamic_cast<const CLI::RequiredError*>(&e) != nullptr) {
+        return command.empty() ? usageMessage("", std::string("no command given; ") + kCommandList)
+                               : usageMessage(command, "no PATH given; name at least one map file or folder");
+    }
+    if (dynamic_cast<const CLI::ArgumentMismatch*>(&e) != nullptr && command == "priority") {
+        return usageMessage(command, std::string("--set needs one value N; ") + kPriorityRange);
+    }
+    return usageMessage(command, e.what());
+}
+
+// The draw priority that text gives in decimal digits only (leading zeros
+// allowed), when it is one from 0 to kHighestPriority.
+std::optional<int> decimalPriority(const std::string& text)
+{
+    if (text.empty() || !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        return std::nullopt;
+    }
+    const std::string digits = text.substr(std::min(text.find_first_not_of('0'), text.size() - 1));
+    if (digits.size() > 2 || std::stoi(digits) > int{container::kHighestPriority}) {
+        return std::nullopt;
+    }
+    return std::stoi(digits);
+}
+
 // Teaches app the command line, filling options; returns the commands in the order of Command.
-std::array<CLI::App*, 4> describeCommandLine(CLI::App& app, Options& options)
+std::array<CLI::App*, 4> describeCommandLine(CLI::App& app, Options& options, std::string& priorityText)
 {
     app.set_version_flag("--version", std::string("imgflag ") + KS_VERSION);
     app.require_subcommand(1, 1);
     app.fallthrough();
     app.footer(kFooter);
-    app.failure_message([](const CLI::App* parsed, const CLI::Error& e) {
-        std::string what = e.what();
-        const std::vector<std::string> rest = parsed->remaining();
-        if (parsed->get_subcommands().empty() && !rest.empty() && !rest.front().starts_with("-")) {
-            what = "unknown command '" + rest.front() + "'";
-        }
-        return "imgflag: " + what + "\nTry 'imgflag --help' for more information.\n";
-    });
+    app.failure_message(parseProblem);
 
-    app.add_flag("--json", options.json, "Print the report as JSON");
-    app.add_flag("--dry-run", options.dryRun, "Report what would change and write nothing");
-    app.add_flag("-q,--quiet", options.quiet, "Print only problems");
-    app.add_flag("-r,--recursive", options.recursive, "Descend into subfolders");
-
-    const std::pair<const char*, const char*> commands[] = {
-        {"status", "Report each map file's state"},
-        {"transparent", "Set the transparency bit of every map"},
-        {"opaque", "Clear the transparency bit of every map"},
-        {"priority", "Report the draw priority of every map, or set it"},
+    const struct {
+        const char* name;
+        const char* description;
+        bool changes;
+    } commands[] = {
+        {"status", "Report each map file's state", false},
+        {"transparent", "Set the transparency bit of every map", true},
+        {"opaque", "Clear the transparency bit of every map", true},
+        {"priority", "Report the draw priority of every map, or set it with --set", true},
     };
     std::array<CLI::App*, 4> subcommands{};
+    // The options go before or after the command; each command's help lists those that apply to it.
+    const auto addFlags = [&](CLI::App& to, bool changes) {
+        to.add_flag("--json", options.json, "Print the report as JSON");
+        if (changes) {
+            to.add_flag("--dry-run", options.dryRun, "Report what would change and write nothing");
+        }
+        to.add_flag("-q,--quiet", options.quiet, "Print only problems");
+        to.add_flag("-r,--recursive", options.recursive, "Descend into subfolders");
+    };
+    addFlags(app, true);
     for (std::size_t i = 0; i < subcommands.size(); ++i) {
-        subcommands[i] = app.add_subcommand(commands[i].first, commands[i].second);
+        subcommands[i] = app.add_subcommand(commands[i].name, commands[i].description);
+        addFlags(*subcommands[i], commands[i].changes);
     }
-    subcommands[3]->add_option("--set", options.priority, "Give every map draw priority N (0 to 31)")
-        ->option_text("N")
-        ->check(CLI::Range(0, int{container::kHighestPriority}));
+    subcommands[3]->add_option("--set", priorityText, "Give every map draw priority N (0 to 31, decimal)")
+        ->option_text("N");
     for (CLI::App* sub : subcommands) {
         sub->add_option("PATH", options.paths, "A map file, or a folder standing for the files in it")->required();
     }
     return subcommands;
+}
+
+// Checks what the parser let through; an empty string when all is well, else the usage message.
+std::string checkOptions(Options& options, const std::optional<std::string>& priorityText)
+{
+    const std::string command = options.command == Command::Status        ? "status"
+                                : options.command == Command::Transparent ? "transparent"
+                                : options.command == Command::Opaque      ? "opaque"
+                                                                          : "priority";
+    if (std::find(options.paths.begin(), options.paths.end(), "") != options.paths.end()) {
+        return usageMessage(command, "an empty PATH names no file; name a map file or folder");
+    }
+    if (priorityText) {
+        const auto priority = decimalPriority(*priorityText);
+        if (!priority) {
+            return usageMessage(command, "--set '" + printable(*priorityText) + "' is no draw priority; " +
+                                             kPriorityRange);
+        }
+        options.priority = *priority;
+    }
+    return "";
 }
 
 }  // namespace
@@ -626,7 +713,8 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
                  "byte per map.",
                  "imgflag"};
     Options options;
-    const auto subcommands = describeCommandLine(app, options);
+    std::string priorityText;
+    const auto subcommands = describeCommandLine(app, options, priorityText);
     // The parser takes the arguments after the program name, last one first.
     std::vector<std::string> reversed(args.rbegin(), args.rend());
     if (!reversed.empty()) {
@@ -640,6 +728,11 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     const auto chosen = std::find_if(subcommands.begin(), subcommands.end(), [](CLI::App* sub) { return sub->parsed(); });
     options.command = chosen == subcommands.end() ? Command::Status
                                                   : static_cast<Command>(chosen - subcommands.begin());
+    const auto setGiven = subcommands[3]->get_option("--set")->count() > 0 ? std::optional(priorityText) : std::nullopt;
+    if (const std::string problem = checkOptions(options, setGiven); !problem.empty()) {
+        err << problem;
+        return kExitUsage;
+    }
     return Runner(options, out, err, files, outBroken).run();
 }
 
