@@ -563,7 +563,9 @@ maps have one, the draw priority follows: "priority 25", or a range "12-31".
 An overlay shows over a base map only when it is transparent and has the
 higher draw priority (drawn later). mkgmap's default is 25; overlays often
 use 30 or 31:
+
   imgflag transparent contours.img
+
   imgflag priority --set 31 contours.img
 
 Exit status: 0 when every file was a map and every requested change was made,
