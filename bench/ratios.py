@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """The tables of docs/performance.md from ks_bench's JSON (--benchmark_out):
 per-file times in us, median (min-max) over the repetitions, from the library's
-rate; the ratios list/floor, list/guarded, batch/no-flush and flush per file /
+rate; the ratios list/floor, list/guarded, list/safe-floor, batch/no-flush and flush per file /
 flush per batch, of the medians; and the counters."""
 import json, re, sys
 
@@ -40,9 +40,11 @@ def table(head, lines):
 
 print(f"load average at the start: {run['context'].get('load_avg')}")
 folders = [(k, s) for k, s in rows.items() if k[0] not in ("packed", "spread")]
-table(["tiles", "files", "floor", "guarded", "floor-ro", "list", "list/floor", "list/guarded", "list-scripted"],
-      [[t, f"{n:,}", fmt(per(s, "floor")), fmt(per(s, "guarded")), fmt(per(s, "floor-ro")), fmt(per(s, "list")),
-        ratio(per(s, "list"), per(s, "floor")), ratio(per(s, "list"), per(s, "guarded")), fmt(per(s, "list-scripted"))]
+table(["tiles", "files", "floor", "guarded", "floor-ro", "safe-floor", "list", "list/floor", "list/guarded",
+       "list/safe-floor", "list-scripted"],
+      [[t, f"{n:,}", fmt(per(s, "floor")), fmt(per(s, "guarded")), fmt(per(s, "floor-ro")), fmt(per(s, "safe-floor")),
+        fmt(per(s, "list")), ratio(per(s, "list"), per(s, "floor")), ratio(per(s, "list"), per(s, "guarded")),
+        ratio(per(s, "list"), per(s, "safe-floor")), fmt(per(s, "list-scripted"))]
        for (t, n), s in folders if "list" in s or "floor" in s])
 table(["tiles", "files", "batch", "no-flush", "batch/no-flush", "finish", "flush", "RSS B/f", "heap B/f"],
       [[t, f"{n:,}", fmt(per(s, "batch")), fmt(per(s, "no-flush")), ratio(per(s, "batch"), per(s, "no-flush")),

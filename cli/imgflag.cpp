@@ -367,7 +367,10 @@ private:
     // Whether to switch no further file: after a signal, or once stdout has failed or broken.
     bool stopping()
     {
-        outFailed_ = outFailed_ || !out_ || (outBroken_ && outBroken_());
+        // Only a switch needs the look at stdout before it: without one, each line is written at once and
+        // a failed write shows there.
+        const bool switching = options_.changes() && !options_.dryRun;
+        outFailed_ = outFailed_ || !out_ || (switching && outBroken_ && outBroken_());
         return outFailed_ || gStopSignal.load() != 0;
     }
 
@@ -381,6 +384,7 @@ private:
         // A report waits for the files before it, so that the lines keep their order.
         if (pending_.empty()) {
             emit(report);
+            flushOut();
         } else {
             waiting_.push_back(std::move(report));
         }
@@ -402,6 +406,7 @@ private:
         for (const FileReport& report : waiting_) {
             emit(report);
         }
+        flushOut();
         waiting_.clear();
     }
 
@@ -430,6 +435,7 @@ private:
         const bool problem = isProblem(report.state);
         problem_ = problem_ || problem;
         if (!report.message.empty()) {
+            out_ << std::flush;  // the lines before it first
             err_ << "imgflag: " << printable(report.path) << ": " << report.message << '\n' << std::flush;
         }
         if (options_.quiet && !problem) {
@@ -449,7 +455,13 @@ private:
                 out_ << '-' << report.priorities->second;
             }
         }
-        out_ << '\n' << std::flush;
+        out_ << '\n';
+    }
+
+    // Writes the lines emitted so far, a group of them in one go.
+    void flushOut()
+    {
+        out_ << std::flush;
         outFailed_ = outFailed_ || !out_;
     }
 

@@ -109,17 +109,18 @@ bool locksUnsupported(int errnoValue)
 }
 
 // Takes the write lock of both kinds other programs use, an fcntl lock and a
-// flock lock, waiting a little for another process to let go of them.
-void lockForChange(int fd, std::chrono::milliseconds patience)
+// flock lock, waiting a little for another process to let go of them; returns
+// whether it had to wait.
+bool lockForChange(int fd, std::chrono::milliseconds patience)
 {
     const auto giveUp = std::chrono::steady_clock::now() + patience;
-    for (;;) {
+    for (bool waited = false;; waited = true) {
         int held = setLock(fd, F_WRLCK) == 0 || locksUnsupported(errno) ? 0 : errno;
         if (held == 0 && retry([fd] { return ::flock(fd, LOCK_EX | LOCK_NB); }) != 0 && !locksUnsupported(errno)) {
             held = errno;
         }
         if (held == 0) {
-            return;
+            return waited;
         }
         if ((held != EAGAIN && held != EACCES && held != EWOULDBLOCK) || std::chrono::steady_clock::now() >= giveUp) {
             throw RunTimeError(Failure::Busy, held);
@@ -356,11 +357,8 @@ std::unique_ptr<MapFile> PosixFileLayer::open(const std::string& path, OpenMode 
         raiseErrno(errno);
     }
     Descriptor owner(fd);
-    if (mode == OpenMode::Change) {
-        lockForChange(fd, lockPatience_);
-        if (::fstat(fd, &info) != 0) {  // the size after any wait for the lock
-            raiseErrno(errno);
-        }
+    if (mode == OpenMode::Change && lockForChange(fd, lockPatience_) && ::fstat(fd, &info) != 0) {
+        raiseErrno(errno);  // the size after a wait for the lock (without one, the look's still holds)
     }
     return std::make_unique<PosixMapFile>(owner.release(), path, info, seams);
 }
