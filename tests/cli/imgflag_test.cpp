@@ -159,6 +159,8 @@ const CliCase kCases[] = {
 #define KS_N_IS "is no draw priority; N is a whole number from 0 to 31, in decimal digits" KS_TRY_HELP("priority ")
     {"PriorityOutOfRange", "a.img=p", {"priority", "--set", "32", "{D}a.img"}, 2, "",
      "imgflag: priority: --set '32' " KS_N_IS},
+    {"PriorityBeyondAnyInteger", "a.img=p", {"priority", "--set", "99999999999999999999", "{D}a.img"}, 2, "",
+     "imgflag: priority: --set '99999999999999999999' " KS_N_IS},
     {"PriorityInHex", "a.img=p", {"priority", "--set", "0x1f", "{D}a.img"}, 2, "", "imgflag: priority: --set '0x1f' " KS_N_IS},
     {"PriorityWithABlank", "a.img=p", {"priority", "--set", " 5", "{D}a.img"}, 2, "", "imgflag: priority: --set ' 5' " KS_N_IS},
     {"PriorityWithASign", "a.img=p", {"priority", "--set", "+5", "{D}a.img"}, 2, "", "imgflag: priority: --set '+5' " KS_N_IS},
@@ -216,10 +218,11 @@ TEST_F(Imgflag, AFailedWriteOrFlushMakesTheLineAnError)
     const std::string b = dir.file("B.gmap"), tre1 = dir.put("B.gmap/P/1/1.TRE", TileBuilder::kind("tre")),
                       tre2 = dir.put("B.gmap/P/2/2.TRE", TileBuilder::kind("tre"));
     env.files.flushFailures[tre2] = platform::Failure::Unconfirmed;
+    const std::string in2 = std::filesystem::path("P/2/2.TRE").make_preferred().string();  // as a message names it
     EXPECT_EQ(imgflag({"transparent", b}), kExitProblem);
-    EXPECT_EQ(out.str() + err.str(), "error\t" + b + "\tpriority 25\nimgflag: " + b + ": P/2/2.TRE: the new flag byte may not have "
-              "reached the medium, the bundle may be partly switched: the medium reported a write error without "
-              "saying for which file\n");
+    EXPECT_EQ(out.str() + err.str(), "error\t" + b + "\tpriority 25\nimgflag: " + b + ": " + in2 +
+                                         ": the new flag byte may not have reached the medium, the bundle may be partly "
+                                         "switched: the medium reported a write error without saying for which file\n");
     EXPECT_EQ(testing::readFile(tre2), TileBuilder::kind("tret"));
 
     out.str(""), err.str("");  // 2.TRE cut short between the look and the write, after 1.TRE was written
@@ -227,7 +230,7 @@ TEST_F(Imgflag, AFailedWriteOrFlushMakesTheLineAnError)
     cut.resize(0x41);  // the flag byte is there, the draw priority not
     env.files.beforeWrite = [&](const std::string&) { std::filesystem::resize_file(testing::u8(tre2), cut.size()); };
     EXPECT_EQ(imgflag({"priority", "--set", "31", b}), kExitProblem);
-    EXPECT_EQ(err.str(), "imgflag: " + b + ": P/2/2.TRE: a map has no draw priority field; the bundle may be partly "
+    EXPECT_EQ(err.str(), "imgflag: " + b + ": " + in2 + ": a map has no draw priority field; the bundle may be partly "
                          "switched\n");
     EXPECT_EQ(std::pair(testing::readFile(tre1), testing::readFile(tre2)),
               std::pair(TileBuilder::treFile(2, 31), cut));
