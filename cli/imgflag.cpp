@@ -65,6 +65,7 @@ struct FileReport {
     std::string message;              // why, for NoAccess and Error
     std::optional<platform::FileId> id;  // the file opened, when it could be
     bool repeat = false;      // the file was handled already under this or another name: its report stands
+    bool notRegular = false;  // it could not be opened for not being a regular file (a folder, maybe)
 };
 
 bool isProblem(State state)
@@ -188,6 +189,7 @@ private:
         } catch (const RunTimeError& e) {
             report_.state = stateOf(e);
             report_.message = e.english();
+            report_.notRegular = e.failure() == Failure::NotRegular;
             return false;
         }
     }
@@ -339,11 +341,7 @@ public:
             if (stopping()) {
                 break;
             }
-            if (files_.isFolder(path) && !container::IsBundle(files_, path)) {
-                handleFolder(path);
-            } else {
-                handle(path);
-            }
+            handle(path, true);
         }
         pending_.flush();
         if (options_.json) {
@@ -374,9 +372,14 @@ private:
         return outFailed_ || gStopSignal.load() != 0;
     }
 
-    void handle(const std::string& path)
+    // Handles the file at path; a named folder (folderAllowed), which its open refuses, stands for its files.
+    void handle(const std::string& path, bool folderAllowed = false)
     {
         FileReport report = FileJob(pending_, path, options_).run(handled_);
+        if (folderAllowed && report.notRegular && files_.isFolder(path)) {
+            handleFolder(path);  // asked only now: a file's own look answers for every file
+            return;
+        }
         for (const auto& failed : unclaimed_) {  // flushed while its own file was still being switched
             markUnflushed(report, failed);
         }
