@@ -46,8 +46,10 @@ table(["tiles", "files", "floor", "guarded", "floor-ro", "safe-floor", "list", "
         fmt(per(s, "list")), ratio(per(s, "list"), per(s, "floor")), ratio(per(s, "list"), per(s, "guarded")),
         ratio(per(s, "list"), per(s, "safe-floor")), fmt(per(s, "list-scripted"))]
        for (t, n), s in folders if "list" in s or "floor" in s])
-table(["tiles", "files", "batch", "no-flush", "batch/no-flush", "finish", "flush", "RSS B/f", "heap B/f"],
+table(["tiles", "files", "batch", "no-flush", "batch/no-flush", "write-floor", "batch/write-floor", "finish", "flush",
+       "RSS B/f", "heap B/f"],
       [[t, f"{n:,}", fmt(per(s, "batch")), fmt(per(s, "no-flush")), ratio(per(s, "batch"), per(s, "no-flush")),
+        fmt(per(s, "write-floor")), ratio(per(s, "batch"), per(s, "write-floor")),
         counter(s, "batch", "finish_us", 2), counter(s, "batch", "flush_us", 2), counter(s, "list", "rss_per_file"),
         counter(s, "list", "heap_per_file")] for (t, n), s in folders if {"batch", "no-flush", "list"} & s.keys()])
 table(["tiles", "files", "window µs/file", "RSS B/f", "heap B/f"],
