@@ -62,6 +62,7 @@ public:
     // Opens path as FileLayer::open does, making room first when it must.
     std::unique_ptr<platform::MapFile> open(const std::string& path, platform::OpenMode mode);
 
+    // The file layer it opens and flushes through.
     platform::FileLayer& files() { return layer_; }
 
 private:
