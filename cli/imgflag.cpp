@@ -4,6 +4,7 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <filesystem>
 #include <memory>
@@ -64,7 +65,7 @@ struct FileReport {
     std::string message;              // why, for NoAccess and Error
     std::optional<platform::FileId> id;  // the file opened, when it could be
     bool repeat = false;      // the file was handled already under this or another name: its report stands
-    bool noDescriptor = false;  // it could not be opened for want of a free descriptor
+    bool notRegular = false;  // it could not be opened for not being a regular file (a folder, maybe)
 };
 
 bool isProblem(State state)
@@ -127,124 +128,172 @@ std::string inBundle(const std::string& file, const std::string& path)
     return printable(file.substr(std::min(start, file.size())));
 }
 
-// Why a change could not be made to a map; empty when it could.
-std::string changeProblem(container::LookupOutcome outcome)
+// Why a change could not be made to a map, found before anything (or, in a bundle, something) was written.
+std::string changeProblem(container::LookupOutcome outcome, bool nothingWritten)
 {
+    const std::string written = nothingWritten ? "; nothing was written" : "";
     switch (outcome) {
-    case container::LookupOutcome::NoPriority: return "a map has no draw priority field; nothing was written";
-    case container::LookupOutcome::WidePriority:
-        return "a map's draw priority has non-zero upper bytes; nothing was written";
+    case container::LookupOutcome::NoPriority: return "a map has no draw priority field" + written;
+    case container::LookupOutcome::WidePriority: return "a map's draw priority has non-zero upper bytes" + written;
     default: return "a map's TRE header is no longer there";
     }
 }
 
-// Probes the file (or bundle) at path and, for the commands that change
-// maps, rewrites the byte of every map that differs (unless dry run). The
-// files that were written are handed back in `written`, to be flushed. A
-// file in handled is left alone (a repeat); others are added to it.
-FileReport handleFile(platform::FileLayer& files, const std::string& path, const Options& options,
-                      std::vector<std::unique_ptr<platform::MapFile>>& written, std::set<platform::FileId>& handled)
-{
-    FileReport report;
-    report.path = path;
-    const bool reporting = !options.changes();
-    const bool changing = !reporting && !options.dryRun;
-    const bool bundle = container::IsBundle(files, path);
-    std::unique_ptr<platform::MapFile> file;
-    try {
-        if (!bundle) {
-            file = files.open(path, changing ? platform::OpenMode::Change : platform::OpenMode::Probe);
-        }
-    } catch (const RunTimeError& e) {
-        report.state = stateOf(e);
-        report.message = e.english();
-        report.noDescriptor = e.failure() == Failure::TooManyFiles;
-        return report;
-    }
-    report.id = file ? file->id() : std::nullopt;
-    if (report.id && !handled.insert(*report.id).second) {
-        report.repeat = true;
-        return report;
+// One map file (or bundle) named or listed: looked at and, for the commands
+// that change maps, rewritten where a byte differs (unless dry run). The files
+// written go to the flush queue, which makes room when no descriptor is left.
+class FileJob {
+public:
+    FileJob(container::FlushQueue& pending, const std::string& path, const Options& options)
+        : pending_(pending), files_(pending.files()), options_(options), bundle_(container::IsBundle(files_, path))
+    {
+        report_.path = path;
     }
 
-    std::size_t bytesWritten = 0;
-    container::ContainerMaps found;
-    std::size_t at = SIZE_MAX;  // the bundle's TRE file being rewritten
-    try {
-        container::LookupOutcome outcome = container::LookupOutcome::NotImg;
-        if (bundle) {
-            outcome = container::FindBundleMaps(files, path, found);
-        } else {
-            container::MapReader reader(*file);
-            outcome = container::FindMaps(reader, found);
+    // The report of the file; a file in handled is left alone (a repeat), others are added to it.
+    FileReport run(std::set<platform::FileId>& handled)
+    {
+        if (!open() || isRepeat(handled)) {
+            return report_;
         }
-        if (outcome != container::LookupOutcome::Found) {
-            report.state = stateOf(outcome);
-            return report;
+        try {
+            if (lookUp() && options_.changes()) {
+                change();
+            }
+        } catch (const RunTimeError& e) {
+            failed(e);
         }
-        report.maps = found.maps.size();
-        report.transparentMaps = found.transparentMaps();
-        report.priorities = found.priorities();
-        report.state = report.transparentMaps == report.maps ? State::Transparent
-                       : report.transparentMaps == 0         ? State::Opaque
-                                                             : State::Mixed;
-        if (reporting) {
-            return report;
+        if (written_ > 0 && file_) {
+            file_->finishWrites();
+            pending_.add(std::move(file_), report_.path);
         }
-        const bool transparent = options.command == Command::Transparent;
-        const container::MapChange change =
-            options.command == Command::Priority
-                ? container::MapChange{container::MapChange::Field::DrawPriority,
-                                       static_cast<std::uint8_t>(options.priority)}
-                : container::MapChange{container::MapChange::Field::Transparency,
-                                       static_cast<std::uint8_t>(transparent ? 1 : 0)};
-        bool changes = false;
-        outcome = container::WouldChange(found, change, changes);
-        if (changing && outcome == container::LookupOutcome::Found) {
-            if (bundle) {
-                const auto keep = [&](std::unique_ptr<platform::MapFile> one, const std::string&) {
-                    written.push_back(std::move(one));
-                };
-                outcome = container::RewriteBundle(files, found, change, keep, bytesWritten, at);
+        return report_;
+    }
+
+private:
+    bool writing() const { return options_.changes() && !options_.dryRun; }
+    // A change locks the file; a look that writes nothing does not even open it for writing.
+    platform::OpenMode openMode() const { return writing() ? platform::OpenMode::Change : platform::OpenMode::Report; }
+
+    // Opens a plain map file (a bundle's TRE files are opened one by one later); false when it cannot be.
+    bool open()
+    {
+        try {
+            if (bundle_) {
+                report_.id = files_.folderId(report_.path);  // named twice or through a link: one outcome
             } else {
-                outcome = container::RewriteMaps(*file, found, change, bytesWritten);
+                file_ = pending_.open(report_.path, openMode());
+                report_.id = file_->id();
             }
-            changes = bytesWritten > 0;
+            return true;
+        } catch (const RunTimeError& e) {
+            report_.state = stateOf(e);
+            report_.message = e.english();
+            report_.notRegular = e.failure() == Failure::NotRegular;
+            return false;
+        }
+    }
+
+    bool isRepeat(std::set<platform::FileId>& handled)
+    {
+        report_.repeat = report_.id && !handled.insert(*report_.id).second;
+        return report_.repeat;
+    }
+
+    // Walks the maps and reports what they are; false when it is no map file.
+    bool lookUp()
+    {
+        container::LookupOutcome outcome = container::LookupOutcome::NotImg;
+        if (bundle_) {
+            outcome = pending_.makingRoom([&] {  // the waiting files may hold every descriptor
+                return container::FindBundleMaps(files_, report_.path, found_, platform::OpenMode::Report);
+            });
+        } else {
+            container::MapReader reader(*file_);
+            outcome = container::FindMaps(reader, found_);
         }
         if (outcome != container::LookupOutcome::Found) {
-            report.state = bytesWritten > 0 ? State::Error : stateOf(outcome);
-            if (bytesWritten > 0 || outcome != container::LookupOutcome::TreBad) {
-                report.message = changeProblem(outcome);
-            }
-            if (bytesWritten > 0) {
-                report.message =
-                    inBundle(found.files[at], path) + ": " + report.message + "; the bundle may be partly switched";
-            }
-            return report;
+            report_.state = stateOf(outcome);
+            return false;
         }
-        report.changed = changes;
-        if (options.command == Command::Priority) {
-            report.priorities = std::pair(change.value, change.value);
+        report_.maps = found_.maps.size();
+        report_.transparentMaps = found_.transparentMaps();
+        report_.priorities = found_.priorities();
+        report_.state = report_.transparentMaps == report_.maps ? State::Transparent
+                        : report_.transparentMaps == 0          ? State::Opaque
+                                                                : State::Mixed;
+        return true;
+    }
+
+    container::MapChange requested() const
+    {
+        if (options_.command == Command::Priority) {
+            return {container::MapChange::Field::DrawPriority, static_cast<std::uint8_t>(options_.priority)};
+        }
+        return {container::MapChange::Field::Transparency,
+                static_cast<std::uint8_t>(options_.command == Command::Transparent ? 1 : 0)};
+    }
+
+    // Makes the change where it would rewrite a byte, and reports the maps as they now are.
+    void change()
+    {
+        const container::MapChange change = requested();
+        bool changes = false;
+        container::LookupOutcome outcome = container::WouldChange(found_, change, changes);
+        if (writing() && outcome == container::LookupOutcome::Found) {
+            outcome = bundle_ ? container::RewriteBundle(pending_, found_, change, report_.path, written_, at_)
+                              : container::RewriteMaps(*file_, found_, change, written_);
+            changes = written_ > 0;
+        }
+        if (outcome != container::LookupOutcome::Found) {
+            refused(outcome);
+            return;
+        }
+        report_.changed = changes;
+        if (options_.command == Command::Priority) {
+            report_.priorities = std::pair(change.value, change.value);
         } else {
-            report.state = transparent ? State::Transparent : State::Opaque;
-            report.transparentMaps = transparent ? report.maps : 0;
+            const bool transparent = options_.command == Command::Transparent;
+            report_.state = transparent ? State::Transparent : State::Opaque;
+            report_.transparentMaps = transparent ? report_.maps : 0;
         }
-    } catch (const RunTimeError& e) {
-        report.state = bundle && bytesWritten == 0 ? stateOf(e) : State::Error;
-        report.changed.reset();
-        at = at == SIZE_MAX ? found.maps.size() : at;  // the walk names the file after the maps it found
-        report.message = (bundle && at < found.files.size() ? inBundle(found.files[at], path) + ": " : "") +
-                         (bytesWritten == 0 ? ""
-                          : bundle        ? "writing failed, the bundle may be partly switched: "
-                                          : "writing failed, the file may be partly switched: ") +
-                         e.english();
     }
-    if (bytesWritten > 0 && file) {
-        file->finishWrites();
-        written.push_back(std::move(file));
+
+    // A change the maps did not allow, found before the first byte or (in a bundle) after some.
+    void refused(container::LookupOutcome outcome)
+    {
+        report_.state = written_ > 0 ? State::Error : stateOf(outcome);
+        if (written_ > 0) {
+            report_.message = inBundle(found_.files[at_], report_.path) + ": " + changeProblem(outcome, false) +
+                              "; the bundle may be partly switched";
+        } else if (outcome != container::LookupOutcome::TreBad) {
+            report_.message = changeProblem(outcome, true);
+        }
     }
-    return report;
-}
+
+    // A run-time error of the walk or the writer.
+    void failed(const RunTimeError& e)
+    {
+        report_.state = bundle_ && written_ == 0 ? stateOf(e) : State::Error;
+        report_.changed.reset();
+        const std::size_t at = at_ == SIZE_MAX ? found_.maps.size() : at_;  // the walk names the file after its maps
+        report_.message = (bundle_ && at < found_.files.size() ? inBundle(found_.files[at], report_.path) + ": " : "") +
+                          (written_ == 0 ? ""
+                           : bundle_     ? "writing failed, the bundle may be partly switched: "
+                                         : "writing failed, the file may be partly switched: ") +
+                          e.english();
+    }
+
+    container::FlushQueue& pending_;
+    platform::FileLayer& files_;
+    const Options& options_;
+    const bool bundle_;
+    FileReport report_;
+    std::unique_ptr<platform::MapFile> file_;
+    container::ContainerMaps found_;
+    std::size_t written_ = 0;  // bytes written
+    std::size_t at_ = SIZE_MAX;  // the bundle's TRE file being rewritten
+};
 
 // A path for a line of text: nothing in it can pass for another line or reach the terminal raw.
 std::string printable(const std::string& path)
@@ -281,7 +330,8 @@ class Runner {
 public:
     Runner(const Options& options, std::ostream& out, std::ostream& err, platform::FileLayer& files,
            const std::function<bool()>& outBroken)
-        : options_(options), out_(out), err_(err), files_(files), outBroken_(outBroken), pending_(files)
+        : options_(options), out_(out), err_(err), files_(files), outBroken_(outBroken),
+          pending_(files, [this](std::vector<container::FlushQueue::Failed> failed) { flushed(std::move(failed)); })
     {
     }
 
@@ -291,13 +341,9 @@ public:
             if (stopping()) {
                 break;
             }
-            if (files_.isFolder(path) && !container::IsBundle(files_, path)) {
-                handleFolder(path);
-            } else {
-                handle(path);
-            }
+            handle(path, true);
         }
-        flushPending();
+        pending_.flush();
         if (options_.json) {
             printJson();
         }
@@ -319,48 +365,65 @@ private:
     // Whether to switch no further file: after a signal, or once stdout has failed or broken.
     bool stopping()
     {
-        outFailed_ = outFailed_ || !out_ || (outBroken_ && outBroken_());
+        // Only a switch needs the look at stdout before it: without one, each line is written at once and
+        // a failed write shows there.
+        const bool switching = options_.changes() && !options_.dryRun;
+        outFailed_ = outFailed_ || !out_ || (switching && outBroken_ && outBroken_());
         return outFailed_ || gStopSignal.load() != 0;
     }
 
-    void handle(const std::string& path)
+    // Handles the file at path; a named folder (folderAllowed), which its open refuses, stands for its files.
+    void handle(const std::string& path, bool folderAllowed = false)
     {
-        std::vector<std::unique_ptr<platform::MapFile>> written;
-        FileReport report = handleFile(files_, path, options_, written, handled_);
-        if (report.noDescriptor && !pending_.empty()) {  // the waiting files hold the descriptors
-            flushPending();
-            report = handleFile(files_, path, options_, written, handled_);
+        FileReport report = FileJob(pending_, path, options_).run(handled_);
+        if (folderAllowed && report.notRegular && files_.isFolder(path)) {
+            handleFolder(path);  // asked only now: a file's own look answers for every file
+            return;
         }
-        for (auto& file : written) {
-            pending_.add(std::move(file), path);
+        for (const auto& failed : unclaimed_) {  // flushed while its own file was still being switched
+            markUnflushed(report, failed);
         }
+        unclaimed_.clear();
         // A report waits for the files before it, so that the lines keep their order.
         if (pending_.empty()) {
             emit(report);
+            flushOut();
         } else {
             waiting_.push_back(std::move(report));
         }
-        if (pending_.full()) {
-            flushPending();
-        }
     }
 
-    // Puts every written byte on the medium, then reports the files that waited for it.
-    void flushPending()
+    // The outcome of a flush: the failed files' reports change, then every waiting report is emitted.
+    void flushed(std::vector<container::FlushQueue::Failed> failures)
     {
-        for (const auto& failed : pending_.flush()) {
+        for (const auto& failed : failures) {
+            const auto waiting = std::find_if(waiting_.begin(), waiting_.end(),
+                                              [&](const FileReport& report) { return report.path == failed.item; });
+            if (waiting == waiting_.end()) {
+                unclaimed_.push_back(failed);
+            }
             for (FileReport& report : waiting_) {
-                if (report.path == failed.path && !report.repeat && report.changed.value_or(false)) {
-                    report.state = State::Error;
-                    report.changed.reset();
-                    report.message = "the new flag byte may not have reached the medium: " + failed.error.english();
-                }
+                markUnflushed(report, failed);
             }
         }
         for (const FileReport& report : waiting_) {
             emit(report);
         }
+        flushOut();
         waiting_.clear();
+    }
+
+    static void markUnflushed(FileReport& report, const container::FlushQueue::Failed& failed)
+    {
+        if (report.path == failed.item && !report.repeat && report.changed.value_or(false)) {
+            report.state = State::Error;
+            report.changed.reset();
+            report.message = failed.path == failed.item  // else a bundle's TRE file
+                                 ? "the new flag byte may not have reached the medium: " + failed.error.english()
+                                 : inBundle(failed.path, failed.item) +
+                                       ": the new flag byte may not have reached the medium, the bundle may be partly "
+                                       "switched: " + failed.error.english();
+        }
     }
 
     void emit(FileReport report)
@@ -375,6 +438,7 @@ private:
         const bool problem = isProblem(report.state);
         problem_ = problem_ || problem;
         if (!report.message.empty()) {
+            out_ << std::flush;  // the lines before it first
             err_ << "imgflag: " << printable(report.path) << ": " << report.message << '\n' << std::flush;
         }
         if (options_.quiet && !problem) {
@@ -394,7 +458,13 @@ private:
                 out_ << '-' << report.priorities->second;
             }
         }
-        out_ << '\n' << std::flush;
+        out_ << '\n';
+    }
+
+    // Writes the lines emitted so far, a group of them in one go.
+    void flushOut()
+    {
+        out_ << std::flush;
         outFailed_ = outFailed_ || !out_;
     }
 
@@ -405,15 +475,7 @@ private:
     {
         platform::FolderContents contents;
         try {
-            try {
-                contents = files_.list(folder);
-            } catch (const RunTimeError& e) {
-                if (e.failure() != Failure::TooManyFiles || pending_.empty()) {
-                    throw;
-                }
-                flushPending();  // the waiting files hold the descriptors
-                contents = files_.list(folder);
-            }
+            contents = pending_.makingRoom([&] { return files_.list(folder); });
         } catch (const RunTimeError& e) {
             err_ << "imgflag: " << printable(folder) << ": cannot read the folder: " << e.english() << '\n';
             problem_ = true;
@@ -494,6 +556,7 @@ private:
     const std::function<bool()>& outBroken_;
     container::FlushQueue pending_;
     std::vector<FileReport> waiting_;  // reports whose lines wait for the flush of the files before them
+    std::vector<container::FlushQueue::Failed> unclaimed_;  // failures of the file being switched
     std::set<platform::FileId> handled_;              // the files opened so far
     std::map<platform::FileId, FileReport> outcomes_;  // the report of each file, as its first line gave it
     bool problem_ = false;
@@ -515,14 +578,10 @@ maps have one, the draw priority follows: "priority 25", or a range "12-31".
 An overlay shows over a base map only when it is transparent and has the
 higher draw priority (drawn later). mkgmap's default is 25; overlays often
 use 30 or 31:
-  imgflag transparent contours.img
-  imgflag priority --set 31 contours.img
 
-Standard output is looked at before each file: once it has broken, imgflag
-switches no further file. On Linux a closed pipe shows at once; a failed write
-(a full disk, or on Windows a closed pipe) only at the next lines, which come
-up to 256 files at a time: the files switched meanwhile keep their new state
-and their lines are lost.
+  imgflag transparent contours.img
+
+  imgflag priority --set 31 contours.img
 
 Exit status: 0 when every file was a map and every requested change was made,
 1 when some file was not a map, could not be read or could not be changed, or
@@ -536,48 +595,143 @@ void requestStop(int signal)
     gStopSignal.store(signal);
 }
 
+namespace {
+
+constexpr const char* kCommandList = "the commands are status, transparent, opaque and priority";
+constexpr const char* kPriorityRange = "N is a whole number from 0 to 31, in decimal digits";
+
+// The command being parsed when the parser stopped, or none.
+std::string commandOf(const CLI::App* app)
+{
+    const auto parsed = app->get_subcommands();
+    return parsed.empty() ? "" : parsed.front()->get_name();
+}
+
+// A usage error in the program's own words: what was wrong and what is allowed, then where help is.
+std::string usageMessage(const std::string& command, const std::string& what)
+{
+    return "imgflag: " + (command.empty() ? "" : command + ": ") + what + "\nTry 'imgflag " +
+           (command.empty() ? "" : command + " ") + "--help' for more information.\n";
+}
+
+// The options that command takes, for a message.
+std::string optionsOf(const std::string& command)
+{
+    return command.empty()         ? "the options are --json, --dry-run, -q, -r, --help and --version"
+           : command == "status"   ? "the options are --json, -q and -r"
+           : command == "priority" ? "the options are --set N, --json, --dry-run, -q and -r"
+                                   : "the options are --json, --dry-run, -q and -r";
+}
+
+// What the parser found wrong, as usageMessage says it.
+std::string parseProblem(const CLI::App* app, const CLI::Error& e)
+{
+    const std::string command = commandOf(app);
+    const std::vector<std::string> rest = app->remaining();
+    if (!rest.empty() && command.empty() && !rest.front().starts_with("-")) {
+        return usageMessage("", "unknown command '" + rest.front() + "'; " + kCommandList);
+    }
+    if (!rest.empty() && rest.front().starts_with("-")) {
+        return usageMessage(command, "unknown option '" + rest.front() + "'; " + optionsOf(command));
+    }
+    if (dynamic_cast<const CLI::RequiredError*>(&e) != nullptr) {
+        return command.empty() ? usageMessage("", std::string("no command given; ") + kCommandList)
+                               : usageMessage(command, "no PATH given; name at least one map file or folder");
+    }
+    if (dynamic_cast<const CLI::ArgumentMismatch*>(&e) != nullptr && command == "priority") {
+        return usageMessage(command, std::string("--set needs one value N; ") + kPriorityRange);
+    }
+    return usageMessage(command, e.what());
+}
+
+// The draw priority that text gives in decimal digits only (leading zeros
+// allowed), when it is one from 0 to kHighestPriority.
+std::optional<int> decimalPriority(const std::string& text)
+{
+    if (text.empty() || !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        return std::nullopt;
+    }
+    const std::string digits = text.substr(std::min(text.find_first_not_of('0'), text.size() - 1));
+    if (digits.size() > 2 || std::stoi(digits) > int{container::kHighestPriority}) {
+        return std::nullopt;
+    }
+    return std::stoi(digits);
+}
+
+// Teaches app the command line, filling options; returns the commands in the order of Command.
+std::array<CLI::App*, 4> describeCommandLine(CLI::App& app, Options& options, std::string& priorityText)
+{
+    app.set_version_flag("--version", std::string("imgflag ") + KS_VERSION);
+    app.require_subcommand(1, 1);
+    app.fallthrough();
+    app.footer(kFooter);
+    app.failure_message(parseProblem);
+
+    const struct {
+        const char* name;
+        const char* description;
+        bool changes;
+    } commands[] = {
+        {"status", "Report each map file's state", false},
+        {"transparent", "Set the transparency bit of every map", true},
+        {"opaque", "Clear the transparency bit of every map", true},
+        {"priority", "Report the draw priority of every map, or set it with --set", true},
+    };
+    std::array<CLI::App*, 4> subcommands{};
+    // The options go before or after the command; each command's help lists those that apply to it.
+    const auto addFlags = [&](CLI::App& to, bool changes) {
+        to.add_flag("--json", options.json, "Print the report as JSON");
+        if (changes) {
+            to.add_flag("--dry-run", options.dryRun, "Report what would change and write nothing");
+        }
+        to.add_flag("-q,--quiet", options.quiet, "Print only problems");
+        to.add_flag("-r,--recursive", options.recursive, "Descend into subfolders");
+    };
+    addFlags(app, true);
+    for (std::size_t i = 0; i < subcommands.size(); ++i) {
+        subcommands[i] = app.add_subcommand(commands[i].name, commands[i].description);
+        addFlags(*subcommands[i], commands[i].changes);
+    }
+    subcommands[3]->add_option("--set", priorityText, "Give every map draw priority N (0 to 31, decimal)")
+        ->option_text("N");
+    for (CLI::App* sub : subcommands) {
+        sub->add_option("PATH", options.paths, "A map file, or a folder standing for the files in it")->required();
+    }
+    return subcommands;
+}
+
+// Checks what the parser let through; an empty string when all is well, else the usage message.
+std::string checkOptions(Options& options, const std::optional<std::string>& priorityText)
+{
+    const std::string command = options.command == Command::Status        ? "status"
+                                : options.command == Command::Transparent ? "transparent"
+                                : options.command == Command::Opaque      ? "opaque"
+                                                                          : "priority";
+    if (std::find(options.paths.begin(), options.paths.end(), "") != options.paths.end()) {
+        return usageMessage(command, "an empty PATH names no file; name a map file or folder");
+    }
+    if (priorityText) {
+        const auto priority = decimalPriority(*priorityText);
+        if (!priority) {
+            return usageMessage(command, "--set '" + printable(*priorityText) + "' is no draw priority; " +
+                                             kPriorityRange);
+        }
+        options.priority = *priority;
+    }
+    return "";
+}
+
+}  // namespace
+
 int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, platform::FileLayer& files,
         const std::function<bool()>& outBroken)
 {
     CLI::App app{"Reports and switches the transparency and draw priority of Garmin map files by rewriting one "
                  "byte per map.",
                  "imgflag"};
-    app.set_version_flag("--version", std::string("imgflag ") + KS_VERSION);
-    app.require_subcommand(1, 1);
-    app.fallthrough();
-    app.footer(kFooter);
-    app.failure_message([](const CLI::App* parsed, const CLI::Error& e) {
-        std::string what = e.what();
-        const std::vector<std::string> rest = parsed->remaining();
-        if (parsed->get_subcommands().empty() && !rest.empty() && !rest.front().starts_with("-")) {
-            what = "unknown command '" + rest.front() + "'";
-        }
-        return "imgflag: " + what + "\nTry 'imgflag --help' for more information.\n";
-    });
-
     Options options;
-    app.add_flag("--json", options.json, "Print the report as JSON");
-    app.add_flag("--dry-run", options.dryRun, "Report what would change and write nothing");
-    app.add_flag("-q,--quiet", options.quiet, "Print only problems");
-    app.add_flag("-r,--recursive", options.recursive, "Descend into subfolders");
-
-    const std::pair<const char*, const char*> commands[] = {
-        {"status", "Report each map file's state"},
-        {"transparent", "Set the transparency bit of every map"},
-        {"opaque", "Clear the transparency bit of every map"},
-    };
-    std::vector<CLI::App*> subcommands;
-    for (const auto& [name, description] : commands) {
-        CLI::App* sub = app.add_subcommand(name, description);
-        sub->add_option("PATH", options.paths, "A map file, or a folder standing for the files in it")->required();
-        subcommands.push_back(sub);
-    }
-    CLI::App* priority = app.add_subcommand("priority", "Report the draw priority of every map, or set it");
-    priority->add_option("--set", options.priority, "Give every map draw priority N (0 to 31)")
-        ->option_text("N")
-        ->check(CLI::Range(0, int{container::kHighestPriority}));
-    priority->add_option("PATH", options.paths, "A map file, or a folder standing for the files in it")->required();
-
+    std::string priorityText;
+    const auto subcommands = describeCommandLine(app, options, priorityText);
     // The parser takes the arguments after the program name, last one first.
     std::vector<std::string> reversed(args.rbegin(), args.rend());
     if (!reversed.empty()) {
@@ -588,10 +742,14 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     } catch (const CLI::ParseError& e) {
         return app.exit(e, out, err) == 0 ? kExitOk : kExitUsage;
     }
-    options.command = subcommands[1]->parsed()   ? Command::Transparent
-                      : subcommands[2]->parsed() ? Command::Opaque
-                      : priority->parsed()       ? Command::Priority
-                                                 : Command::Status;
+    const auto chosen = std::find_if(subcommands.begin(), subcommands.end(), [](CLI::App* sub) { return sub->parsed(); });
+    options.command = chosen == subcommands.end() ? Command::Status
+                                                  : static_cast<Command>(chosen - subcommands.begin());
+    const auto setGiven = subcommands[3]->get_option("--set")->count() > 0 ? std::optional(priorityText) : std::nullopt;
+    if (const std::string problem = checkOptions(options, setGiven); !problem.empty()) {
+        err << problem;
+        return kExitUsage;
+    }
     return Runner(options, out, err, files, outBroken).run();
 }
 
