@@ -45,17 +45,21 @@ bool ReadContainerHeader(MapReader& reader, ImgState& img)
 
 // The decoded flag byte and draw priority of a TRE header, given the bytes
 // read from its start; nothing when the " TRE" signature or the flag byte is
-// missing. The priority needs a header length and bytes that reach past it.
+// missing, or when the header's length leaves the flag byte out. The priority
+// needs a header length and bytes that reach past it.
 std::optional<MapEntry> TreHeaderIn(std::span<const std::uint8_t> header, const ImgState& img)
 {
     if (header.size() < kTreFlagsSpan ||
         (le::load<std::uint32_t>(header.subspan<kTreSignatureOffset, 4>()) ^ img.XorLong) != kTreSignature) {
         return std::nullopt;
     }
-    MapEntry map;
-    map.TreFlags = static_cast<std::uint8_t>(header[kTreFlagsOffset] ^ img.XorByte);
     const auto length = static_cast<std::uint16_t>(le::load<std::uint16_t>(header.subspan<kTreLengthOffset, 2>()) ^
                                                    img.XorWord);
+    if (length < kTreFlagsSpan) {
+        return std::nullopt;
+    }
+    MapEntry map;
+    map.TreFlags = static_cast<std::uint8_t>(header[kTreFlagsOffset] ^ img.XorByte);
     if (header.size() >= kTreHeaderSpan && length >= kTreHeaderSpan) {
         map.DrawPriority = le::load<std::uint32_t, 3>(header.subspan<kTrePriorityOffset, 3>()) ^
                            (img.XorLong & kTypeMask);
@@ -75,16 +79,18 @@ std::optional<MapEntry> ReadTreHeader(MapReader& reader, const ImgState& img, st
     return TreHeaderIn(bytes, img);
 }
 
-// Whether the file read from 0 onwards starts as a TRE file of its own. The
-// signature read before has brought these bytes in already when it was there.
+// Whether the file read from 0 onwards starts as a TRE file of its own: its
+// name, and a header length that holds the flag byte. The signature read
+// before has brought these bytes in already when it was there.
 bool IsRawTre(MapReader& reader)
 {
     if (reader.pastEnd(kSignatureOffset)) {
         return false;
     }
-    std::array<std::uint8_t, kTreName.size()> name{};
-    reader.readBytes(kTreNameOffset, name);
-    return std::equal(name.begin(), name.end(), kTreName.begin());
+    std::array<std::uint8_t, kTreNameOffset + kTreName.size()> head{};
+    reader.readBytes(0, head);
+    const auto length = le::load<std::uint16_t>(std::span(head).subspan<kTreLengthOffset, 2>());
+    return std::equal(kTreName.begin(), kTreName.end(), head.begin() + kTreNameOffset) && length >= kTreFlagsSpan;
 }
 
 // Whether name ends with suffix, ASCII letters in any case.

@@ -31,7 +31,7 @@ inline constexpr std::uint64_t kEntryTypeOffset = 9;      // 3 letters of the su
 inline constexpr std::uint64_t kEntryPartOffset = 0x10;   // 2 bytes, part number: 0 starts a subfile
 inline constexpr std::uint64_t kEntryBlockOffset = 0x20;  // 2 bytes, first block of the subfile (unsigned)
 // Fields of a TRE subfile header, from its start.
-inline constexpr std::uint64_t kTreLengthOffset = 0;       // 2 bytes, length of the header
+inline constexpr std::uint64_t kTreLengthOffset = 0;       // 2 bytes, header length; below kTreFlagsSpan: no flag byte
 inline constexpr std::uint64_t kTreNameOffset = 2;         // "GARMIN TRE", checked in a TRE file of its own
 inline constexpr std::uint64_t kTreSignatureOffset = 8;    // 4 bytes " TRE"
 inline constexpr std::uint64_t kTreFlagsOffset = 0x3F;     // 1 byte, the TRE flag byte
@@ -104,16 +104,17 @@ enum class LookupOutcome {
     Found,        // every map's header and flag byte are there
     NotImg,       // the signature matches neither form
     TreNotFound,  // no TRE subfile in the directory, no TRE file in the bundle
-    TreBad,       // a map's " TRE" header or flag byte is not where its entry points
+    TreBad,       // a map's " TRE" header or flag byte is not where its entry points, or the header is too short
     NoPriority,   // rewrite only: a map's header has no draw priority
     WidePriority, // rewrite only: a map's draw priority has non-zero upper bytes
 };
 
-// Walks a TRE file of its own (kTreName at kTreNameOffset), or an IMG
-// container: the directory from 0x600 in 512-byte steps while the entry lies
-// before FatEnd (signed, its limit wrapping in 32 bits), before the end of
-// the file and before the first TRE subfile found; each entry of type TRE
-// with part number 0 starts a map. Then reads every map's flag byte. Fills
+// Walks a TRE file of its own (kTreName at kTreNameOffset, a header length
+// that holds the flag byte), or an IMG container: the directory from 0x600
+// in 512-byte steps while the entry lies before FatEnd (signed, its limit
+// wrapping in 32 bits), before the end of the file and before the first TRE
+// subfile found; each entry of type TRE with part number 0 starts a map.
+// Then reads every map's flag byte, from a header long enough to hold it. Fills
 // found as far as it gets. Throws RunTimeError: Overflow for a block-size
 // exponent above 30, and whatever the file layer raises.
 LookupOutcome FindMaps(MapReader& reader, ContainerMaps& found);

@@ -1,30 +1,32 @@
-// libFuzzer target: the probe and the writer on one in-memory file made of
-// the input bytes, checked against a plain model of the container's rules
-// written apart from the program's walk. Aborts when the two disagree on a
-// file's maps, when a change touches any byte but the transparency bit of a
-// map's flag byte, when a file's size changes, or when the messages and
-// status texts do not fit the outcome.
+// libFuzzer target: the map-file library's walk and writer on one in-memory
+// file made of the input bytes, checked against a plain model of the rules
+// for map files (IMG containers, plain or masked, and TRE files of their own,
+// alone or as the one TRE file of a bundle) written apart from the library.
+// Aborts when the two disagree on how a walk ends, on a file's maps, flag
+// bytes or draw priorities, or when a rewrite of the transparency bit or of
+// the draw priority ends otherwise than the model says, changes any byte but
+// those the model predicts, writes a byte that keeps its value, or changes
+// the file's size.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <iterator>
+#include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "container/img_container.h"
 #include "workflow/probe.h"
-#include "support/scripted_platform.h"
 
 namespace {
 
 using namespace ks::container;
-using namespace ks::workflow;
 using Bytes = std::vector<std::uint8_t>;
 
-constexpr const char* kMapPath = "/fuzz/KARTE.IMG";
-constexpr std::uint8_t kOrderBit = 0x01;  // in the first input byte: make transparent first
+constexpr const char* kBundle = "/fuzz/K.gmap";
+constexpr const char* kBundleTre = "/fuzz/K.gmap/P/1/1.TRE";
 
 #define KS_FUZZ_CHECK(condition)                                                               \
     do {                                                                                       \
@@ -34,11 +36,16 @@ constexpr std::uint8_t kOrderBit = 0x01;  // in the first input byte: make trans
         }                                                                                      \
     } while (false)
 
-// The file's maps as the container's rules define them, written as plainly as possible.
+// ---------------------------------------------------------------------------
+// The model: the file's maps as the rules for map files define them, written
+// as plainly as possible and sharing nothing with the library but the input.
+
 struct Model {
     enum { Maps, NotImg, NoTre, BadTre, Overflow } end = NotImg;
+    bool rawTre = false;
     std::uint8_t mask = 0;
-    std::vector<std::uint64_t> flagAt;  // per map
+    std::vector<std::uint64_t> headers;                  // per map: where its TRE header starts
+    std::vector<std::optional<std::uint32_t>> priority;  // per map, decoded
 };
 
 Model model(const Bytes& b)
@@ -57,42 +64,82 @@ Model model(const Bytes& b)
         m.mask = 0;
     } else if (sig == (0x494B5344 ^ 0x5B5B5B5B)) {
         m.mask = 0x5B;
+    } else if (b.size() > 0x10 && std::memcmp(b.data() + 2, "GARMIN TRE", 10) == 0 && le(0, 2) >= 0x40) {
+        m.rawTre = true;  // a TRE file of its own: one map, its header at 0, no mask
+        m.headers.push_back(0);
     } else {
         return m;
     }
     const std::uint64_t x4 = m.mask * 0x01010101ULL;
+    const std::uint64_t x3 = m.mask * 0x010101ULL;
     const std::uint64_t x2 = m.mask * 0x0101ULL;
-    const unsigned e = ((at(0x61) ^ m.mask) + (at(0x62) ^ m.mask)) % 256;
-    if (e > 30) {
-        m.end = Model::Overflow;
-        return m;
-    }
-    const auto fatEnd = static_cast<std::int32_t>(le(0x40C, 4) ^ x4);
-    const std::int64_t last = fatEnd == INT32_MIN ? INT32_MAX : std::int64_t{fatEnd} - 1;
-    std::uint64_t dataStart = UINT64_MAX;
-    for (std::int64_t pos = 0x600; pos <= last && static_cast<std::uint64_t>(pos) < dataStart &&
-                                   static_cast<std::uint64_t>(pos) + 9 < b.size();
-         pos += 512) {
-        const auto p = static_cast<std::uint64_t>(pos);
-        if (((le(p + 9, 4) ^ x4) & 0xFFFFFF) == 0x455254 && (le(p + 0x10, 2) ^ x2) == 0) {
-            const std::uint64_t header = (le(p + 0x20, 2) ^ x2) << e;
-            dataStart = std::min(dataStart, header);
-            m.flagAt.push_back(header + 0x3F);
+    if (!m.rawTre) {
+        const unsigned e = ((at(0x61) ^ m.mask) + (at(0x62) ^ m.mask)) % 256;
+        if (e > 30) {
+            m.end = Model::Overflow;
+            return m;
+        }
+        const auto fatEnd = static_cast<std::int32_t>(le(0x40C, 4) ^ x4);
+        const std::int64_t last = fatEnd == INT32_MIN ? INT32_MAX : std::int64_t{fatEnd} - 1;
+        std::uint64_t dataStart = UINT64_MAX;
+        for (std::int64_t pos = 0x600; pos <= last && static_cast<std::uint64_t>(pos) < dataStart &&
+                                       static_cast<std::uint64_t>(pos) + 9 < b.size();
+             pos += 512) {
+            const auto p = static_cast<std::uint64_t>(pos);
+            if (((le(p + 9, 4) ^ x4) & 0xFFFFFF) == 0x455254 && (le(p + 0x10, 2) ^ x2) == 0) {
+                const std::uint64_t header = (le(p + 0x20, 2) ^ x2) << e;
+                dataStart = std::min(dataStart, header);
+                m.headers.push_back(header);
+            }
+        }
+        if (m.headers.empty()) {
+            m.end = Model::NoTre;
+            return m;
         }
     }
-    m.end = m.flagAt.empty() ? Model::NoTre : Model::Maps;
-    for (const std::uint64_t flag : m.flagAt) {
-        if (flag >= b.size() || (le(flag - 0x3F + 8, 4) ^ x4) != 0x45525420) {
+    m.end = Model::Maps;
+    for (const std::uint64_t h : m.headers) {
+        const std::uint64_t length = le(h, 2) ^ x2;
+        // A header holds " TRE" at +8 and, when its length and the file reach that far, the flag byte at +0x3F.
+        if (h + 0x3F >= b.size() || (le(h + 8, 4) ^ x4) != 0x45525420 || length < 0x40) {
             m.end = Model::BadTre;
         }
+        // The draw priority: 3 bytes at +0x40, when the header's length and the file reach past them.
+        m.priority.push_back(h + 0x42 < b.size() && length >= 0x43 ? std::optional(le(h + 0x40, 3) ^ x3)
+                                                                  : std::nullopt);
     }
     return m;
 }
 
-// A file held in memory, with the writes counted.
+// What a rewrite does by the rules: how it ends, and the file afterwards.
+// field: 0 the transparency bit (value: set or clear), 1 the draw priority (value: the priority).
+LookupOutcome predictRewrite(const Model& m, const Bytes& before, int field, std::uint8_t value, Bytes& after)
+{
+    after = before;
+    for (std::size_t i = 0; i < m.headers.size(); ++i) {
+        if (field == 0) {
+            const std::uint64_t flag = m.headers[i] + 0x3F;
+            const std::uint8_t decoded = before[flag] ^ m.mask;
+            after[flag] = static_cast<std::uint8_t>((value != 0 ? decoded | 0x02 : decoded & ~0x02) ^ m.mask);
+        } else if (!m.priority[i]) {
+            after = before;
+            return LookupOutcome::NoPriority;
+        } else if (*m.priority[i] > 0xFF) {
+            after = before;
+            return LookupOutcome::WidePriority;
+        } else {
+            after[m.headers[i] + 0x40] = value ^ m.mask;
+        }
+    }
+    return LookupOutcome::Found;
+}
+
+// ---------------------------------------------------------------------------
+// The library's side: a file and a file layer held in memory.
+
 class MemoryFile final : public ks::platform::MapFile {
 public:
-    MemoryFile(Bytes& bytes, int& writes) : bytes_(bytes), writes_(writes) {}
+    MemoryFile(Bytes& bytes, std::size_t& writes) : bytes_(bytes), writes_(writes) {}
     std::uint64_t size() const override { return bytes_.size(); }
     std::size_t readAt(std::uint64_t offset, std::span<std::uint8_t> out) override
     {
@@ -103,6 +150,7 @@ public:
     void writeByteAt(std::uint64_t offset, std::uint8_t value) override
     {
         KS_FUZZ_CHECK(offset < bytes_.size());
+        KS_FUZZ_CHECK(bytes_[offset] != value);  // a byte that keeps its value is not written
         bytes_[offset] = value;
         ++writes_;
     }
@@ -110,98 +158,168 @@ public:
 
 private:
     Bytes& bytes_;
-    int& writes_;
+    std::size_t& writes_;
 };
 
-class MemoryLayer final : public ks::platform::FileLayer {
+// A bundle whose one TRE file is the file in memory.
+class BundleLayer final : public ks::platform::FileLayer {
 public:
-    explicit MemoryLayer(Bytes& bytes) : bytes_(bytes) {}
+    explicit BundleLayer(Bytes& bytes) : bytes_(bytes) {}
     std::unique_ptr<ks::platform::MapFile> open(const std::string& path, ks::platform::OpenMode) override
     {
-        if (path != kMapPath) {
-            throw ks::platform::RunTimeError(ks::platform::Failure::NotRegular);
-        }
+        KS_FUZZ_CHECK(path == kBundleTre);
         return std::make_unique<MemoryFile>(bytes_, writes);
     }
-    ks::platform::FolderContents list(const std::string&) override { return {}; }
+    ks::platform::FolderContents list(const std::string& path) override
+    {
+        if (path == "/fuzz/K.gmap/P/1") {
+            return {{"1.TRE"}, {}};
+        }
+        return {{}, {path == kBundle ? "P" : "1"}};
+    }
     std::vector<std::optional<ks::platform::RunTimeError>> flush(std::span<ks::platform::MapFile* const> files) override
     {
-        flushed += static_cast<int>(files.size());
+        flushed += files.size();
         return std::vector<std::optional<ks::platform::RunTimeError>>(files.size());
     }
-    bool isFolder(const std::string&) override { return false; }
+    bool isFolder(const std::string& path) override { return path == kBundle; }
 
-    int writes = 0;
-    int flushed = 0;
+    std::size_t writes = 0;
+    std::size_t flushed = 0;  // files handed to flush
 
 private:
     Bytes& bytes_;
 };
 
+// The library's walk; nothing when it throws (the block size overflows).
+std::optional<LookupOutcome> walk(Bytes& bytes, ContainerMaps& found)
+{
+    std::size_t writes = 0;
+    MemoryFile file(bytes, writes);
+    MapReader reader(file);
+    std::optional<LookupOutcome> outcome;
+    try {
+        outcome = FindMaps(reader, found);
+    } catch (const ks::platform::RunTimeError& e) {
+        KS_FUZZ_CHECK(e.failure() == ks::platform::Failure::Overflow);
+    }
+    KS_FUZZ_CHECK(writes == 0);
+    return outcome;
+}
+
+// Walks the file and checks the walk against the model; true when it found maps.
+bool walkAsModelled(Bytes& bytes, const Model& m, ContainerMaps& found)
+{
+    const std::optional<LookupOutcome> outcome = walk(bytes, found);
+    KS_FUZZ_CHECK(outcome == (m.end == Model::Overflow ? std::nullopt
+                              : m.end == Model::NotImg ? std::optional(LookupOutcome::NotImg)
+                              : m.end == Model::NoTre  ? std::optional(LookupOutcome::TreNotFound)
+                              : m.end == Model::BadTre ? std::optional(LookupOutcome::TreBad)
+                                                       : std::optional(LookupOutcome::Found)));
+    if (m.end != Model::Maps) {
+        return false;
+    }
+    KS_FUZZ_CHECK(found.kind == (m.rawTre ? MapFileKind::RawTre : MapFileKind::Container));
+    KS_FUZZ_CHECK(found.maps.size() == m.headers.size());
+    std::size_t transparent = 0;
+    for (std::size_t i = 0; i < m.headers.size(); ++i) {
+        KS_FUZZ_CHECK(found.maps[i].flagOffset() == m.headers[i] + 0x3F);
+        KS_FUZZ_CHECK(found.maps[i].TreFlags == (bytes[m.headers[i] + 0x3F] ^ m.mask));
+        KS_FUZZ_CHECK(found.maps[i].DrawPriority == m.priority[i]);
+        transparent += (found.maps[i].TreFlags & 0x02) != 0;
+    }
+    const std::string count = std::to_string(transparent) + "/" + std::to_string(m.headers.size());
+    KS_FUZZ_CHECK(ks::workflow::KennungOf(found) == (transparent == m.headers.size() ? "  <T>"
+                                       : transparent == 0              ? "  < >"
+                                                                       : "  <T " + count + ">"));
+    return true;
+}
+
+// Rewrites what a fresh walk finds and checks the outcome and every byte against the model.
+void rewriteAsModelled(Bytes& bytes, int field, std::uint8_t value)
+{
+    const Model m = model(bytes);
+    ContainerMaps found;
+    if (!walkAsModelled(bytes, m, found)) {
+        return;  // an earlier rewrite may have made it another file
+    }
+    Bytes want;
+    const LookupOutcome expected = predictRewrite(m, bytes, field, value, want);
+    std::set<std::uint64_t> changed;  // maps may share a header: its byte is written once
+    for (const std::uint64_t h : m.headers) {
+        const std::uint64_t at = h + (field == 0 ? 0x3F : 0x40);
+        if (at < want.size() && want[at] != bytes[at]) {
+            changed.insert(at);
+        }
+    }
+    std::size_t writes = 0;
+    std::size_t written = 0;
+    MemoryFile file(bytes, writes);
+    const MapChange change{field == 0 ? MapChange::Field::Transparency : MapChange::Field::DrawPriority, value};
+    KS_FUZZ_CHECK(RewriteMaps(file, found, change, written) == expected);
+    KS_FUZZ_CHECK(bytes.size() == want.size());
+    KS_FUZZ_CHECK(bytes == want);
+    KS_FUZZ_CHECK(written == changed.size() && writes == changed.size());
+}
+
+// The input as the one TRE file of a bundle: a map only as a TRE file of its own.
+// Leaves bytes as the bundle's switch leaves them.
+void bundleAsModelled(Bytes& bytes, const Model& m, std::uint8_t transparent)
+{
+    BundleLayer layer(bytes);
+    ContainerMaps found;
+    std::optional<LookupOutcome> outcome;
+    try {
+        KS_FUZZ_CHECK(IsBundle(layer, kBundle));
+        outcome = FindBundleMaps(layer, kBundle, found);
+    } catch (const ks::platform::RunTimeError& e) {
+        KS_FUZZ_CHECK(e.failure() == ks::platform::Failure::Overflow);
+    }
+    KS_FUZZ_CHECK(layer.writes == 0);
+    const bool map = m.end == Model::Maps && m.rawTre;
+    KS_FUZZ_CHECK(outcome == (m.end == Model::Overflow ? std::nullopt
+                              : map                    ? std::optional(LookupOutcome::Found)
+                                                       : std::optional(LookupOutcome::TreBad)));
+    if (!map) {
+        return;
+    }
+    KS_FUZZ_CHECK(found.kind == MapFileKind::Bundle && found.maps.size() == 1 && found.maps[0].File == 0);
+    Bytes want;
+    KS_FUZZ_CHECK(predictRewrite(m, bytes, 0, transparent, want) == LookupOutcome::Found);
+    const bool changes = want != bytes;
+    std::size_t written = 0;
+    std::size_t at = 0;
+    const MapChange change{MapChange::Field::Transparency, transparent};
+    {
+        FlushQueue pending(layer, [](const std::vector<FlushQueue::Failed>& failed) { KS_FUZZ_CHECK(failed.empty()); });
+        KS_FUZZ_CHECK(RewriteBundle(pending, found, change, kBundle, written, at) == LookupOutcome::Found);
+        pending.flush();
+    }
+    KS_FUZZ_CHECK(bytes == want);
+    KS_FUZZ_CHECK(written == (changes ? 1U : 0U) && layer.writes == written && layer.flushed == written);
+}
+
 }  // namespace
 
+// The last input byte also picks the order of the two switches (bit 0) and the draw priority to set (the rest).
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     const Bytes original(data, data + size);
     const Model expected = model(original);
     Bytes bytes = original;
-    ks::testing::Log log;
-    ks::testing::ScriptedUi ui(log);
-    MemoryLayer layer(bytes);
-    ks::platform::Platform platform{ui, layer};
-    ProbeState probe;
-    Services services{platform, probe, nullptr};
-
-    std::string fileSpec = kMapPath;
-    std::string kennung;
-    Trnsp_Read(services, fileSpec, kennung);
-    KS_FUZZ_CHECK(bytes == original && layer.writes == 0);
-    KS_FUZZ_CHECK(ui.messages.size() == (expected.end == Model::Maps ? 0U : 1U));
-    KS_FUZZ_CHECK(fileSpec == (expected.end == Model::NotImg ? "" : kMapPath));
-    if (expected.end != Model::Maps) {
-        KS_FUZZ_CHECK(kennung == kKennungUnknown);
-        KS_FUZZ_CHECK(probe.end == (expected.end == Model::NotImg   ? ProbeEnd::NotImg
-                                    : expected.end == Model::NoTre  ? ProbeEnd::TreNotFound
-                                    : expected.end == Model::BadTre ? ProbeEnd::TreBad
-                                                                    : ProbeEnd::OtherError));
+    ContainerMaps found;
+    const bool maps = walkAsModelled(bytes, expected, found);
+    const std::uint8_t last = size > 0 ? data[size - 1] : 0;
+    const auto first = static_cast<std::uint8_t>(last & 1);
+    bundleAsModelled(bytes, expected, first);
+    if (!maps) {
         return 0;
     }
-    KS_FUZZ_CHECK(probe.found.maps.size() == expected.flagAt.size());
-    std::size_t transparent = 0;
-    for (std::size_t i = 0; i < expected.flagAt.size(); ++i) {
-        KS_FUZZ_CHECK(probe.found.maps[i].flagOffset() == expected.flagAt[i]);
-        KS_FUZZ_CHECK(probe.found.maps[i].TreFlags == (original[expected.flagAt[i]] ^ expected.mask));
-        transparent += (probe.found.maps[i].TreFlags & kTransparentBit) != 0;
+    if (expected.rawTre) {
+        bytes = original;  // as it was before the bundle's switch
     }
-    KS_FUZZ_CHECK(kennung == KennungOf(probe.found));
-    KS_FUZZ_CHECK(kennung == (transparent == expected.flagAt.size() ? "  <T>"
-                              : transparent == 0                    ? "  < >"
-                                                                    : "  <T " + std::to_string(transparent) + "/" +
-                                                                          std::to_string(expected.flagAt.size()) + ">"));
-
-    const std::int16_t first = (data[0] & kOrderBit) != 0 ? 1 : 0;
-    for (const std::int16_t index : {first, static_cast<std::int16_t>(1 - first)}) {
-        const Bytes before = bytes;
-        layer.writes = 0;
-        fileSpec = kMapPath;
-        Trnsp_Read(services, fileSpec, kennung);
-        Trnsp_Write(services, fileSpec, index);
-        KS_FUZZ_CHECK(ui.messages.empty());
-        KS_FUZZ_CHECK(bytes.size() == original.size());
-        Bytes want = before;
-        for (const std::uint64_t at : expected.flagAt) {
-            want[at] = static_cast<std::uint8_t>(
-                ((want[at] ^ expected.mask) & ~kTransparentBit) | (index != 0 ? kTransparentBit : 0)) ^ expected.mask;
-        }
-        KS_FUZZ_CHECK(bytes == want);
-        std::vector<std::uint64_t> changed;  // maps may share a flag byte: it is written once
-        std::copy_if(expected.flagAt.begin(), expected.flagAt.end(), std::back_inserter(changed),
-                     [&](std::uint64_t at) { return want[at] != before[at]; });
-        std::sort(changed.begin(), changed.end());
-        changed.erase(std::unique(changed.begin(), changed.end()), changed.end());
-        KS_FUZZ_CHECK(layer.writes == static_cast<int>(changed.size()));
-        KS_FUZZ_CHECK(layer.flushed == (changed.empty() ? 0 : 1));
-        layer.flushed = 0;
-    }
+    rewriteAsModelled(bytes, 0, first);
+    rewriteAsModelled(bytes, 0, static_cast<std::uint8_t>(1 - first));
+    rewriteAsModelled(bytes, 1, static_cast<std::uint8_t>(last >> 1));
     return 0;
 }

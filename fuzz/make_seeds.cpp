@@ -1,5 +1,5 @@
 // Writes the seed files of the container fuzzer into the folder given as the
-// only argument: synthetic containers of every layout the walk tells apart.
+// only argument: synthetic map files of every layout the walk tells apart.
 #include <cstdio>
 #include <string>
 #include <utility>
@@ -36,6 +36,9 @@ int main(int argc, char** argv)
     };
     for (const auto& [name, builder] : seeds) {
         ks::testing::writeFile(folder + name, builder.build());
+    }
+    for (const char* kind : {"p", "wide", "tre", "tret", "cut", "tre0", "short"}) {
+        ks::testing::writeFile(folder + kind + ".seed", TileBuilder::kind(kind));
     }
     return 0;
 }

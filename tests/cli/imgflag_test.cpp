@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <ranges>
 #include <sstream>
 
 #ifdef __linux__
@@ -91,9 +90,10 @@ const CliCase kCases[] = {
      "not-img\t{D}d.txt\nno-access\t{D}e.img\n", kRefused.c_str(), "b.img=o c.img=none"},
     {"EveryMapAlreadyThereIsSuccess", "a.img=t c.img=all", {"transparent", "{D}a.img", "{D}c.img"}, 0,
      "transparent\t{D}a.img\tunchanged\ntransparent\t{D}c.img\tunchanged\n", ""},
-    {"BrokenMapsAreReportedAndLeftAlone", "1.img=empty 2.img=notre 3.img=nohead 4.img=overflow",
+    {"BrokenMapsAreReportedAndLeftAlone", "1.img=empty 2.img=notre 3.img=nohead 4.img=overflow 6.img=tre0 7.img=short",
      {"transparent", "{D}", "{D}5.img"}, 1,
-     "not-img\t{D}1.img\nno-tre\t{D}2.img\nbad-tre\t{D}3.img\nerror\t{D}4.img\nerror\t{D}5.img\n",
+     "not-img\t{D}1.img\nno-tre\t{D}2.img\nbad-tre\t{D}3.img\nerror\t{D}4.img\nnot-img\t{D}6.img\n"
+     "bad-tre\t{D}7.img\nerror\t{D}5.img\n",
      "imgflag: {D}4.img: overflow\nimgflag: {D}5.img: file not found\n"},
     {"SubfoldersOnlyWithRecursion", "m.img=o k/i.img=t k/z/d.img=mixed z.img=o", {"-r", "status", "{D}"}, 0,
      "transparent\t{D}k/i.img\nmixed 1/3 transparent\t{D}k/z/d.img\nopaque\t{D}m.img\nopaque\t{D}z.img\n", ""},
@@ -245,7 +245,7 @@ TEST_F(Imgflag, ThreeHundredTilesAreAllSwitchedWithTwentyDescriptors)
     EXPECT_EQ(imgflag({"-q", "-r", "transparent", dir.path()}), kExitOk);
     EXPECT_EQ(out.str() + err.str(), "");
     const auto files = dir.files();
-    EXPECT_EQ(std::ranges::count(files | std::views::values, TileBuilder::kind("t")), 300);
+    EXPECT_EQ(std::ranges::count(files, TileBuilder::kind("t"), &decltype(files)::value_type::second), 300);
 }
 
 TEST_F(Imgflag, ABundleOfMoreTreFilesThanDescriptorsAfterTwentyWaitingTilesIsSwitchedWhole)
@@ -288,7 +288,7 @@ TEST_F(Imgflag, StopsAfterTheCurrentFileWhenAskedOrWhenStdoutFailsOrBreaks)
     };
     for (const auto& [stop, status, lineOut, message] : rows) {
         const std::string a = dir.put("a.img", TileBuilder::kind("o")), b = dir.put("b.img", TileBuilder::kind("o"));
-        env.files.beforeWrite = [&](const std::string&) { stop(); };
+        env.files.beforeWrite = [&stop = stop](const std::string&) { stop(); };
         out.str(""), err.str(""), broken = false;
         EXPECT_EQ(run({"imgflag", "transparent", a, b}, out, err, env.files, [&] { return broken; }), status);
         requestStop(0);

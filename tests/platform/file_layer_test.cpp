@@ -98,7 +98,7 @@ TEST(FileLayer, OpensAndListsOnlyRegularFilesThatMayBeWritten)
     };
     for (const auto& [what, path, number, reason] : rows) {
         for (const OpenMode mode : {OpenMode::Probe, OpenMode::Change}) {
-            EXPECT_EQ(failure([&] { files.open(path, mode); }), std::pair(number, reason)) << what;
+            EXPECT_EQ(failure([&, &path = path] { files.open(path, mode); }), std::pair(number, reason)) << what;
         }
     }
     auto names = files.regularFiles(dir.path());

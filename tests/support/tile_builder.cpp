@@ -96,6 +96,8 @@ Bytes TileBuilder::kind(const std::string& name)
         {"p8", ordinary(0).priority(8).build()}, {"p10", ordinary(0).priority(10).build()},
         {"wide", ordinary(0).priority(0x0119).build()}, {"tre", treFile(0)}, {"tret", treFile(2)},
         {"tre31", treFile(0, 31)}, {"cut", [] { Bytes b = treFile(0); b.resize(0x30); return b; }()},
+        {"tre0", [] { Bytes b(5047, 0); put(b, 0, 0, 2, "GARMIN TRE"); return b; }()},
+        {"short", [] { Bytes b = ordinary(0).masked().build(); b[0x1000] = 0x20 ^ 0x5B; return b; }()},
     };
     return kinds.at(name);
 }
@@ -133,7 +135,7 @@ Image TileBuilder::image() const
     }
     for (const auto& [at, flags] : headers_) {
         Bytes& header = image.pieces[at] = Bytes(priority_ ? kHeaderSpan + 3 : kHeaderSpan, 0);
-        put(header, 0, priority_ ? 0xBC : 0x3F, 2, "GARMIN TRE");  // header length, then the signature
+        put(header, 0, priority_ ? 0xBC : kHeaderSpan, 2, "GARMIN TRE");  // header length, then the signature
         header[0x3F] = flags;
         put(header, 0x40, priority_.value_or(0), priority_ ? 3 : 0);
     }

@@ -46,8 +46,9 @@ public:
     // (three maps, the middle one transparent), all and none (all three
     // transparent or opaque), notre, nohead, overflow (broken maps), txt, empty;
     // p, p31 and wide (o with draw priority 25, 31 and 0x0119); tre, tret and
-    // tre31 (TRE files of their own: opaque, transparent, priority 31) and cut
-    // (one cut short inside its header).
+    // tre31 (TRE files of their own: opaque, transparent, priority 31), cut
+    // (one cut short inside its header) and tre0 (header length 0); short (m
+    // with header length 0x20).
     static Bytes kind(const std::string& name);
 
     TileBuilder& masked() { masked_ = true; return *this; }  // every byte exclusive-or'd with 0x5B
