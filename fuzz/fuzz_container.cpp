@@ -291,7 +291,8 @@ void bundleAsModelled(Bytes& bytes, const Model& m, std::uint8_t transparent)
     std::size_t at = 0;
     const MapChange change{MapChange::Field::Transparency, transparent};
     {
-        FlushQueue pending(layer, [](const std::vector<FlushQueue::Failed>& failed) { KS_FUZZ_CHECK(failed.empty()); });
+        FlushQueue pending(
+            layer, [](const std::vector<FlushQueue::Failed>& failed) { KS_FUZZ_CHECK(failed.empty()); }, 1);
         KS_FUZZ_CHECK(RewriteBundle(pending, found, change, kBundle, written, at) == LookupOutcome::Found);
         pending.flush();
     }
