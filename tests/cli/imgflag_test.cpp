@@ -4,12 +4,21 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <ranges>
 #include <sstream>
 
 #include "cli/imgflag.h"
 #include "support/scripted_platform.h"
 #include "support/tile_builder.h"
+#ifndef _WIN32
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
 
 namespace ks::cli {
 namespace {
@@ -96,24 +105,26 @@ const CliCase kCases[] = {
      "transparent\tt.img\tchanged\n", "", "t.img=t",
      "open t.img|read t.img|read t.img|read t.img|write t.img|flush t.img|close t.img"},
     {"DoubleDashEndsTheOptions", "--help=o", {"status", "--", "--help"}, 0, "opaque\t--help\n", ""},
-    {"JsonCarriesTheSameReport", "c.img=mixed d.txt=txt", {"--json", "status", "{D}c.img", "{D}d.txt"}, 1,
-     KS_JSON_HEAD "      \"path\": \"{D}c.img\",\n      \"state\": \"mixed\",\n      \"maps\": 3,\n"
-     "      \"transparent_maps\": 1," KS_JSON_FILE_END ",\n    {\n      \"path\": \"{D}d.txt\",\n      \"state\": \"not-img\","
-     KS_JSON_FILE_END KS_JSON_TAIL, ""},
-    {"PrioritiesAreReported", "a.img=p b.img=o c.TRE=tret", {"priority", "{D}"}, 0,
-     "opaque\t{D}a.img\tpriority 25\nopaque\t{D}b.img\ntransparent\t{D}c.TRE\tpriority 25\n", ""},
-    {"PrioritySetWhereItDiffers", "a.img=p b.img=p31 c.TRE=tre", {"priority", "--set", "31", "{D}"}, 0,
-     "opaque\t{D}a.img\tchanged\tpriority 31\nopaque\t{D}b.img\tunchanged\tpriority 31\n"
-     "opaque\t{D}c.TRE\tchanged\tpriority 31\n", "", "a.img=p31 c.TRE=tre31"},
-    {"PriorityNeedsItsFieldAndAByte", "o.img=o w.img=wide", {"priority", "--set", "3", "{D}"}, 1, "error\t{D}o.img\nerror\t{D}w.img\tpriority 281\n",
-     "imgflag: {D}o.img: a map has no draw priority field; nothing was written\n"
-     "imgflag: {D}w.img: a map's draw priority has non-zero upper bytes; nothing was written\n"},
+    {"JsonCarriesTheSameReportWithTheLowestAndHighestPriority", "c.img=spread d.txt=txt", {"--json", "status", "{D}c.img", "{D}d.txt"}, 1,
+     KS_JSON_HEAD "      \"path\": \"{D}c.img\",\n      \"state\": \"mixed\",\n      \"maps\": 2,\n      \"transparent_maps\": 1,\n"
+     "      \"draw_priority_min\": 12,\n      \"draw_priority_max\": 31\n    },\n    {\n      \"path\": \"{D}d.txt\",\n"
+     "      \"state\": \"not-img\"," KS_JSON_FILE_END KS_JSON_TAIL, ""},
+    {"PrioritiesAreReportedAlsoThroughTheMask", "a.img=p b.img=o c.TRE=tret m.img=mp", {"priority", "{D}"}, 0,
+     "opaque\t{D}a.img\tpriority 25\nopaque\t{D}b.img\ntransparent\t{D}c.TRE\tpriority 25\nopaque\t{D}m.img\tpriority 25\n", ""},
+    {"PrioritySetWhereItDiffersAlsoTo0AndThroughTheMask", "a.img=p b.img=p0 c.TRE=tre m.img=mp", {"priority", "--set", "0", "{D}"}, 0,
+     "opaque\t{D}a.img\tchanged\tpriority 0\nopaque\t{D}b.img\tunchanged\tpriority 0\n"
+     "opaque\t{D}c.TRE\tchanged\tpriority 0\nopaque\t{D}m.img\tchanged\tpriority 0\n", "", "a.img=p0 c.TRE=tre0 m.img=mp0"},
+    {"APrioritySetWritesNoFileOfABundleWithAMapWithoutTheFieldOrAByte",
+     "N.gmap/P/1/1.TRE=tre N.gmap/P/2/2.TRE=tre40 W.gmap/P/1/1.TRE=tre W.gmap/P/2/2.TRE=trew", {"priority", "--set", "31", "{D}"}, 1,
+     "error\t{D}N.gmap\tpriority 25\nerror\t{D}W.gmap\tpriority 25-281\n",
+     "imgflag: {D}N.gmap: a map has no draw priority field; nothing was written\n"
+     "imgflag: {D}W.gmap: a map's draw priority has non-zero upper bytes; nothing was written\n"},
     {"ABundleIsOneEntryThatRecursionLeavesWhole", "a.img=o K.gmap/I.xml=txt K.gmap/P/1/1.TRE=tre K.gmap/P/2/2.tre=tret",
      {"-r", "transparent", "{D}"}, 0, "transparent\t{D}K.gmap\tchanged\tpriority 25\ntransparent\t{D}a.img\tchanged\n", "",
      "a.img=t K.gmap/P/1/1.TRE=tret"},
-    {"BrokenBundlesAndTreFiles", "c.tre=cut E.gmap/I.xml=txt K.gmap/P/1/1.TRE=tre,ro K.gmap/P/2/2.TRE=tre",
-     {"opaque", "{D}", "{D}K.gmap/"}, 1, "no-tre\t{D}E.gmap\nno-access\t{D}K.gmap\nbad-tre\t{D}c.tre\nno-access\t{D}K.gmap/\n",
-     "imgflag: {D}K.gmap: P/1/1.TRE: read-only\nimgflag: {D}K.gmap/: P/1/1.TRE: read-only\n"},
+    {"BrokenBundlesAndTreFilesAndFilesNamedLikeBundles", "c.tre=cut E.gmap/I.xml=txt F.gmap=o g.gmap=txt K.gmap/P/1/1.TRE=tre K.gmap/P/2/2.TRE=tre,ro",
+     {"opaque", "{D}", "{D}K.gmap/"}, 1, "no-tre\t{D}E.gmap\nopaque\t{D}F.gmap\tunchanged\nno-access\t{D}K.gmap\nbad-tre\t{D}c.tre\n"
+     "not-img\t{D}g.gmap\nno-access\t{D}K.gmap/\n", "imgflag: {D}K.gmap: P/2/2.TRE: read-only\nimgflag: {D}K.gmap/: P/2/2.TRE: read-only\n"},
 #ifndef _WIN32  // names Windows does not allow
     {"NamesCannotFakeALineInTheReportOrAMessage",
      "x\ntransparent\tother.img\tchanged=o e\x1b[2J\x7f\xc2\x9b\\\xe2\x80\xae\xe2\x81\xa9\xe2\x80\xa8.img=t o\xc0\xaf\n.img=overflow",
@@ -170,13 +181,17 @@ TEST_F(Imgflag, AFailedWriteOrFlushMakesTheLineAnError)
 {
     const std::string one = dir.put("one.img", TileBuilder::kind("o")), fine = dir.put("z.img", TileBuilder::kind("o"));
     const std::string three = dir.put("three.img", TileBuilder::combined({0, 0, 0}).build());
-    env.files.failWrites({1, 3});  // one.img's write, and three.img's second: its first map gets through
-    EXPECT_EQ(imgflag({"transparent", one, three}), kExitProblem);
-    EXPECT_EQ(out.str(), "error\t" + one + "\nerror\t" + three + "\n");
+    const std::string bundle = dir.file("B.gmap"), second = dir.put("B.gmap/P/2/2.TRE", TileBuilder::kind("tre"));
+    dir.put("B.gmap/P/1/1.TRE", TileBuilder::kind("tre"));
+    env.files.failWrites({1, 3, 5});  // one.img's write, three.img's second (its first map gets through), 2.TRE's
+    EXPECT_EQ(imgflag({"transparent", one, three, bundle}), kExitProblem);
+    EXPECT_EQ(out.str(), "error\t" + one + "\nerror\t" + three + "\nerror\t" + bundle + "\tpriority 25\n");
     EXPECT_EQ(err.str(), "imgflag: " + one + ": disk full\nimgflag: " + three +
-                             ": writing failed, the file may be partly switched: disk full\n");
+                             ": writing failed, the file may be partly switched: disk full\nimgflag: " + bundle + ": " +
+                             second.substr(bundle.size() + 1) + ": writing failed, the bundle may be partly switched: disk full\n");
     EXPECT_EQ(testing::readFile(one), TileBuilder::kind("o"));
     EXPECT_EQ(testing::readFile(three), TileBuilder::combined({2, 0, 0}).build());
+    EXPECT_EQ(testing::readFile(second), TileBuilder::kind("tre"));
 
     out.str(""), err.str(""), env.log.clear();
     const std::string link = dir.file("link.img");
@@ -190,9 +205,11 @@ TEST_F(Imgflag, AFailedWriteOrFlushMakesTheLineAnError)
 TEST_F(Imgflag, ThreeHundredTilesAreAllSwitchedWithTwentyDescriptors)
 {
     for (int i = 0; i < 300; ++i) {
-        dir.put(std::to_string(i / 20) + "/t" + std::to_string(i) + ".img", TileBuilder::kind("o"));  // 15 folders of 20
+        dir.put(std::to_string(std::min(i / 20, 13)) + "/t" + std::to_string(i) + ".img", TileBuilder::kind("o"));
     }
-    env.files.openLimit = 20;  // the waiting files take them all: then they are flushed, and the run goes on
+    // 13 folders of 20 and one of 40: the waiting files take them all, and a listing or an open fails; then they
+    // are flushed, and the run goes on.
+    env.files.openLimit = 20;
     EXPECT_EQ(imgflag({"-q", "-r", "transparent", dir.path()}), kExitOk);
     EXPECT_EQ(out.str() + err.str(), "");
     const auto files = dir.files();
@@ -223,6 +240,111 @@ TEST_F(Imgflag, StopsAfterTheCurrentFileWhenAskedOrWhenStdoutFailsOrBreaks)
     out.clear(), err.str("");
     EXPECT_EQ(imgflag({"transparent", dir.file("b.img")}), kExitProblem) << err.str();
 }
+
+#ifndef _WIN32
+// A program started as its users start it, under a descriptor limit, its stdout and stderr on pipes.
+struct Program {
+    Program(std::vector<std::string> args, const rlimit& files)
+    {
+        std::vector<char*> argv;
+        std::ranges::transform(args, std::back_inserter(argv), [](std::string& arg) { return arg.data(); });
+        argv.push_back(nullptr);
+        int o[2], e[2], x[2];  // x closes when the program starts, and the descriptors of the test with it
+        if (::pipe2(o, O_CLOEXEC) == 0 && ::pipe2(e, O_CLOEXEC) == 0 && ::pipe2(x, O_CLOEXEC) == 0 && (pid = ::fork()) == 0) {
+            const rlimit noCore{0, 0};
+            ::dup2(o[1], 1), ::dup2(e[1], 2), ::setrlimit(RLIMIT_NOFILE, &files), ::setrlimit(RLIMIT_CORE, &noCore);
+            ::execv(argv[0], argv.data()), ::_exit(127);
+        }
+        ::close(o[1]), ::close(e[1]), ::close(x[1]), out = o[0], err = e[0];
+        ::read(x[0], o, 1), ::close(x[0]);
+    }
+    // The files it has open now, once for each descriptor.
+    std::vector<std::filesystem::path> opened() const
+    {
+        std::error_code e;
+        std::vector<std::filesystem::path> paths;
+        for (const auto& fd : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", e)) {
+            paths.push_back(std::filesystem::read_symlink(fd, e));
+        }
+        return paths;
+    }
+    // Waits up to ten seconds for it to open path.
+    bool opens(const std::filesystem::path& path) const
+    {
+        for (int i = 0; i < 10000 && std::ranges::count(opened(), path) == 0; ++i) ::usleep(1000);
+        return std::ranges::count(opened(), path) > 0;
+    }
+    // Reads its stdout (unless closed) and stderr to the end and waits for it: its exit status (minus the
+    // signal that ended it), stdout and stderr.
+    std::tuple<int, std::string, std::string> end()
+    {
+        std::tuple<int, std::string, std::string> ended;
+        char buffer[4096];
+        for (ssize_t n; out >= 0 && (n = ::read(out, buffer, sizeof buffer)) > 0;) std::get<1>(ended).append(buffer, n);
+        for (ssize_t n; (n = ::read(err, buffer, sizeof buffer)) > 0;) std::get<2>(ended).append(buffer, n);
+        int status = 0;
+        ::close(out), ::close(err), ::waitpid(pid, &status, 0);
+        std::get<0>(ended) = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+        return ended;
+    }
+
+    pid_t pid = -1;
+    int out = -1, err = -1;  // the read ends of its stdout and stderr
+};
+
+TEST_F(Imgflag, BothProgramsRaiseTheSoftDescriptorLimitAndTheFlushWaitsForAtMostHalfOfIt)
+{
+    rlimit limit{};
+    ::getrlimit(RLIMIT_NOFILE, &limit);
+    for (int i = 100; i < 200; ++i) {
+        dir.put("t" + std::to_string(i) + ".img", TileBuilder::kind("o"));
+    }
+    const std::string last = testing::u8(std::filesystem::canonical(testing::u8(dir.put("z.img", TileBuilder::kind("o")))));
+    // Under a soft limit of 64: raised, all 100 files before the last wait for their flush; kept, 32 at most.
+    for (const auto& [hard, waiting] : {std::pair<rlim_t, long>(limit.rlim_max, 100), std::pair<rlim_t, long>(64, 100 % 32)}) {
+        const int lock = ::open(last.c_str(), O_RDONLY | O_CLOEXEC);
+        ASSERT_EQ(::flock(lock, LOCK_SH), 0);
+        Program imgflag({KS_IMGFLAG, "-q", hard == 64 ? "opaque" : "transparent", dir.path()}, {64, hard});
+        EXPECT_TRUE(imgflag.opens(last)) << "it waits for the lock of the last file";
+        const auto open = imgflag.opened();
+        EXPECT_EQ(std::ranges::count_if(open, [&](const auto& p) { return p.extension() == ".img" && p != last; }), waiting);
+        ::close(lock);
+        EXPECT_EQ(imgflag.end(), std::tuple(kExitOk, "", ""));
+    }
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    Program window({KS_WINDOW_PROGRAM}, {64, limit.rlim_max});
+    rlimit now{64, 0};
+    for (int i = 0; i < 10000 && now.rlim_cur == 64; ++i, ::usleep(1000)) {
+        ::prlimit(window.pid, RLIMIT_NOFILE, nullptr, &now);
+    }
+    ::kill(window.pid, SIGKILL), window.end();
+    EXPECT_EQ(now.rlim_cur, limit.rlim_max) << "the window's soft limit";
+}
+
+TEST_F(Imgflag, EverySignalThatWouldEndItOrStdoutsReaderGoingLetsTheCurrentFileFinishAndStopsThere)
+{
+    rlimit limit{};
+    ::getrlimit(RLIMIT_NOFILE, &limit);
+    for (const int signal : {SIGQUIT, SIGTERM, SIGINT, SIGHUP, SIGUSR1, SIGALRM, 0}) {  // 0: the reader goes
+        SCOPED_TRACE(signal);
+        const std::string a = dir.put("a.img", TileBuilder::kind("o")), b = dir.put("b.img", TileBuilder::kind("o"));
+        const std::string c = dir.put("c.img", TileBuilder::kind("o"));
+        const int lock = ::open(b.c_str(), O_RDONLY | O_CLOEXEC);
+        ASSERT_EQ(::flock(lock, LOCK_EX), 0);
+        Program imgflag({KS_IMGFLAG, "transparent", a, b, c}, limit);
+        EXPECT_TRUE(imgflag.opens(testing::u8(std::filesystem::canonical(testing::u8(b))))) << "it waits for b.img";
+        signal != 0 ? ::kill(imgflag.pid, signal) : ::close(std::exchange(imgflag.out, -1));
+        ::close(lock);
+        EXPECT_EQ(imgflag.end(), signal != 0 ? std::tuple(kExitSignalBase + signal,
+                                                          "transparent\t" + a + "\tchanged\ntransparent\t" + b + "\tchanged\n",
+                                                          "imgflag: stopped by signal " + std::to_string(signal) + "\n")
+                                             : std::tuple(kExitProblem, std::string(), std::string(
+"imgflag: the report could not be written to standard output\n")));
+        EXPECT_EQ(testing::readFile(b), TileBuilder::kind("t")) << "the file at hand is finished";
+        EXPECT_EQ(testing::readFile(c), TileBuilder::kind("o")) << "no further file is switched";
+    }
+}
+#endif
 
 }  // namespace
 }  // namespace ks::cli

@@ -104,6 +104,12 @@ TEST(FileLayer, OpensAndListsOnlyRegularFilesThatMayBeWritten)
     auto names = files.regularFiles(dir.path());
     std::sort(names.begin(), names.end());
     EXPECT_EQ(names, listed);
+#ifndef _WIN32  // as a file system that reports no entry types: the same
+    files.seams.noEntryTypes = true;
+    FolderContents untyped = files.list(dir.path());
+    std::sort(untyped.files.begin(), untyped.files.end());
+    EXPECT_EQ(std::pair(untyped.files, untyped.folders), std::pair(listed, std::vector<std::string>{"sub"}));
+#endif
     for (const std::string& gone : {dir.file("gone"), dir.file("plain.txt"), std::string()}) {
         EXPECT_EQ(failure([&] { files.regularFiles(gone); }).first, 76) << "\"" << gone << "\" is no folder to list";
     }
@@ -248,10 +254,13 @@ TEST(FileLayer, LooksAtAPipeWithoutOpeningItAndUsesNothingPutInTheFilesPlaceAfte
     files.open(dir.put("f.img", kTile), OpenMode::Change)->writeByteAt(0x103F, 2);
     const Bytes bytes = testing::readFile(path);
     EXPECT_EQ(std::pair(bytes.size(), bytes[0x103F]), std::pair(kTile.size(), std::uint8_t{2}));
-    const int other = ::open(path.c_str(), O_RDONLY);
-    ASSERT_EQ(::flock(other, LOCK_EX), 0);
-    EXPECT_EQ(failure([&] { PosixFileLayer(kShortPatience).open(path, OpenMode::Change); }).second, "in use by another program");
-    ::close(other);
+    for (const int kind : {LOCK_EX, LOCK_SH}) {
+        const int other = ::open(path.c_str(), O_RDONLY);
+        ASSERT_EQ(::flock(other, kind), 0);
+        EXPECT_EQ(failure([&] { PosixFileLayer(kShortPatience).open(path, OpenMode::Change); }).second, "in use by another program");
+        EXPECT_EQ(testing::readFile(path), bytes);
+        ::close(other);
+    }
 }
 
 TEST(RunTimeErrors, CarryTheirNumberAndText)
