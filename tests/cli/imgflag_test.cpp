@@ -292,24 +292,39 @@ struct Program {
     int out = -1, err = -1;  // the read ends of its stdout and stderr
 };
 
-TEST_F(Imgflag, BothProgramsRaiseTheSoftDescriptorLimitAndTheFlushWaitsForAtMostHalfOfIt)
+TEST_F(Imgflag, BothRaiseTheSoftDescriptorLimitAndImgflagStoppedBySignalOrReaderFinishesTheFileAtHandFirst)
 {
     rlimit limit{};
     ::getrlimit(RLIMIT_NOFILE, &limit);
-    for (int i = 100; i < 200; ++i) {
-        dir.put("t" + std::to_string(i) + ".img", TileBuilder::kind("o"));
-    }
-    const std::string last = testing::u8(std::filesystem::canonical(testing::u8(dir.put("z.img", TileBuilder::kind("o")))));
-    // Under a soft limit of 64: raised, all 100 files before the last wait for their flush; kept, 32 at most.
-    for (const auto& [hard, waiting] : {std::pair<rlim_t, long>(limit.rlim_max, 100), std::pair<rlim_t, long>(64, 100 % 32)}) {
-        const int lock = ::open(last.c_str(), O_RDONLY | O_CLOEXEC);
-        ASSERT_EQ(::flock(lock, LOCK_SH), 0);
-        Program imgflag({KS_IMGFLAG, "-q", hard == 64 ? "opaque" : "transparent", dir.path()}, {64, hard});
-        EXPECT_TRUE(imgflag.opens(last)) << "it waits for the lock of the last file";
+    const std::string held = dir.file("u.img"), after = dir.file("v.img");
+    const std::filesystem::path heldOpen = std::filesystem::canonical(testing::u8(dir.path())) / "u.img";
+    // While it waits for the lock on u.img, the 100 files before it wait for their flush under a soft limit of 64
+    // raised to the hard one, at most 32 where it cannot be raised; then a signal comes, or stdout's reader goes (0).
+    const std::tuple<int, rlim_t, long> rows[] = {{SIGQUIT, limit.rlim_max, 100}, {SIGTERM, 64, 100 % 32},
+                                                  {SIGINT, limit.rlim_max, 100},  {SIGHUP, limit.rlim_max, 100},
+                                                  {SIGUSR1, limit.rlim_max, 100}, {SIGALRM, limit.rlim_max, 100},
+                                                  {0, limit.rlim_max, 100}};
+    for (const auto& [signal, hard, waiting] : rows) {
+        SCOPED_TRACE(signal);
+        std::string lines;
+        for (int i = 100; i < 201; ++i) {
+            lines += "transparent\t" + dir.put(i < 200 ? "t" + std::to_string(i) + ".img" : "u.img", TileBuilder::kind("o")) + "\tchanged\n";
+        }
+        dir.put("v.img", TileBuilder::kind("o"));
+        const int lock = ::open(held.c_str(), O_RDONLY | O_CLOEXEC);
+        EXPECT_EQ(::flock(lock, LOCK_SH), 0);
+        Program imgflag({KS_IMGFLAG, "transparent", dir.path()}, {64, hard});
+        EXPECT_TRUE(imgflag.opens(heldOpen)) << "it waits for the lock";
         const auto open = imgflag.opened();
-        EXPECT_EQ(std::ranges::count_if(open, [&](const auto& p) { return p.extension() == ".img" && p != last; }), waiting);
+        EXPECT_EQ(std::ranges::count_if(open, [&](const auto& p) { return p.extension() == ".img" && p != heldOpen; }), waiting);
+        signal != 0 ? ::kill(imgflag.pid, signal) : ::close(std::exchange(imgflag.out, -1));
         ::close(lock);
-        EXPECT_EQ(imgflag.end(), std::tuple(kExitOk, "", ""));
+        EXPECT_EQ(imgflag.end(), signal != 0 ? std::tuple(kExitSignalBase + signal, lines, "imgflag: stopped by signal " +
+                                                                                        std::to_string(signal) + "\n")
+                                             : std::tuple(kExitProblem, std::string(), std::string(
+                                                   "imgflag: the report could not be written to standard output\n")));
+        EXPECT_EQ(testing::readFile(held), TileBuilder::kind("t")) << "the file at hand is finished";
+        EXPECT_EQ(testing::readFile(after), TileBuilder::kind("o")) << "no further file is switched";
     }
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
     Program window({KS_WINDOW_PROGRAM}, {64, limit.rlim_max});
@@ -319,30 +334,6 @@ TEST_F(Imgflag, BothProgramsRaiseTheSoftDescriptorLimitAndTheFlushWaitsForAtMost
     }
     ::kill(window.pid, SIGKILL), window.end();
     EXPECT_EQ(now.rlim_cur, limit.rlim_max) << "the window's soft limit";
-}
-
-TEST_F(Imgflag, EverySignalThatWouldEndItOrStdoutsReaderGoingLetsTheCurrentFileFinishAndStopsThere)
-{
-    rlimit limit{};
-    ::getrlimit(RLIMIT_NOFILE, &limit);
-    for (const int signal : {SIGQUIT, SIGTERM, SIGINT, SIGHUP, SIGUSR1, SIGALRM, 0}) {  // 0: the reader goes
-        SCOPED_TRACE(signal);
-        const std::string a = dir.put("a.img", TileBuilder::kind("o")), b = dir.put("b.img", TileBuilder::kind("o"));
-        const std::string c = dir.put("c.img", TileBuilder::kind("o"));
-        const int lock = ::open(b.c_str(), O_RDONLY | O_CLOEXEC);
-        ASSERT_EQ(::flock(lock, LOCK_EX), 0);
-        Program imgflag({KS_IMGFLAG, "transparent", a, b, c}, limit);
-        EXPECT_TRUE(imgflag.opens(testing::u8(std::filesystem::canonical(testing::u8(b))))) << "it waits for b.img";
-        signal != 0 ? ::kill(imgflag.pid, signal) : ::close(std::exchange(imgflag.out, -1));
-        ::close(lock);
-        EXPECT_EQ(imgflag.end(), signal != 0 ? std::tuple(kExitSignalBase + signal,
-                                                          "transparent\t" + a + "\tchanged\ntransparent\t" + b + "\tchanged\n",
-                                                          "imgflag: stopped by signal " + std::to_string(signal) + "\n")
-                                             : std::tuple(kExitProblem, std::string(), std::string(
-"imgflag: the report could not be written to standard output\n")));
-        EXPECT_EQ(testing::readFile(b), TileBuilder::kind("t")) << "the file at hand is finished";
-        EXPECT_EQ(testing::readFile(c), TileBuilder::kind("o")) << "no further file is switched";
-    }
 }
 #endif
 
