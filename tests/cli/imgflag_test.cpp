@@ -78,9 +78,6 @@ const std::string kFolder = "a.img=o b.img=t c.img=mixed d.txt=txt e.img=o,ro k/
 const std::string kRefused = "imgflag: {D}e.img: read-only\n";
 
 const CliCase kCases[] = {
-    {"StatusOfAFolder", kFolder.c_str(), {"status", "{D}"}, 1,
-     "opaque\t{D}a.img\ntransparent\t{D}b.img\nmixed 1/3 transparent\t{D}c.img\nnot-img\t{D}d.txt\nno-access\t{D}e.img\n",
-     kRefused.c_str()},
     {"TransparentSwitchesEveryMapOfEveryFile", kFolder.c_str(), {"transparent", "{D}"}, 1,
      "transparent\t{D}a.img\tchanged\ntransparent\t{D}b.img\tunchanged\ntransparent\t{D}c.img\tchanged\n"
      "not-img\t{D}d.txt\nno-access\t{D}e.img\n",
@@ -97,8 +94,6 @@ const CliCase kCases[] = {
      "imgflag: {D}4.img: overflow\nimgflag: {D}5.img: file not found\n"},
     {"SubfoldersOnlyWithRecursion", "m.img=o k/i.img=t k/z/d.img=mixed z.img=o", {"-r", "status", "{D}"}, 0,
      "transparent\t{D}k/i.img\nmixed 1/3 transparent\t{D}k/z/d.img\nopaque\t{D}m.img\nopaque\t{D}z.img\n", ""},
-    {"AProbeCostsOneOpenAndTwoReads", "t.img=o", {"status", "t.img"}, 0, "opaque\tt.img\n", "", "",
-     "open t.img|read t.img|read t.img|close t.img"},
     {"AChangeRereadsTheHeaderRightBeforeItsOneWriteAndOneFlush", "t.img=o", {"transparent", "t.img"}, 0,
      "transparent\tt.img\tchanged\n", "", "t.img=t",
      "open t.img|read t.img|read t.img|read t.img|write t.img|flush t.img|close t.img"},

@@ -55,10 +55,7 @@ struct Scene {
 class Container : public ::testing::Test, protected Scene {};
 
 const Case kWalks[] = {
-    {"MaskedKeepsEveryBit", tile(0xFD).masked(), LookupOutcome::Found, {{kFlag, 0xFD}}},
     {"OtherMaskIsNoImg", tile(0).signature("VAY["), LookupOutcome::NotImg},  // "DSKI" ^ 0x12
-    {"BlockSize16384", tile(2).exponents(9, 5).entries({{"TRE", 1}}).treHeaderAt(16384), LookupOutcome::Found,
-     {{16384 + 0x3F, 2}}},
     {"ExponentSumWrapsModulo256", tile(2).exponents(200, 65), LookupOutcome::Found, {{kFlag, 2}}},
     {"ExponentSum30IsTheLargest", tile(2).exponents(30, 0).entries({{"TRE", 1}}).treHeaderAt(1LL << 30),
      LookupOutcome::Found, {{(1ULL << 30) + 0x3F, 2}}}, {"ExponentSum31Overflows", tile(2).exponents(16, 15), 6},

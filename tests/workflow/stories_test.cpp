@@ -229,10 +229,9 @@ TEST_F(Stories, ProbesCostTwoReadsAndABatchFlushesOnceBeforeItsEndMessage)
 
 TEST(Label4, BreaksBetweenWordsWithNoLineStartingWithTheSpaceItBrokeAt)
 {
-    const char* text = std::ranges::find(shell::kControls, std::string_view("Label4"), &shell::Control::name)->text;
-    EXPECT_EQ(shell::breakAtSpaces(text, [](std::string_view line) { return line.size() <= 30; }),
-              (std::vector<std::string_view>{"Auswahl /Markieren: durch", "Mausklick oder navigieren mit",
-                                             "Pfeiltasten und EIN/AUS über", "Leertaste"}));
+    const auto label = std::ranges::find(shell::kControls, std::string_view("Label4"), &shell::Control::name);
+    EXPECT_EQ(shell::breakAtSpaces(label->text, [](std::string_view line) { return line.size() <= 30; }),
+              (std::vector<std::string_view>{"Auswahl /Markieren: durch", "Mausklick oder navigieren mit", "Pfeiltasten und EIN/AUS über", "Leertaste"}));
 }
 
 TEST_F(Stories, ThreeHundredTilesAreAllSwitchedWithTwentyDescriptors)
