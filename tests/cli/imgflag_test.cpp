@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
 #include <ranges>
 #include <sstream>
 
@@ -12,7 +11,6 @@
 #include "support/scripted_platform.h"
 #include "support/tile_builder.h"
 #ifndef _WIN32
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/resource.h>
@@ -131,8 +129,6 @@ const CliCase kCases[] = {
      "      \"maps\": 1,\n      \"transparent_maps\": 0," KS_JSON_FILE_END ",\n    {\n      \"path\": \"./a\ufffd.img\",\n"
      "      \"path_bytes\": \"2e2f61ff2e696d67\",\n      \"state\": \"opaque\",\n      \"maps\": 1,\n"
      "      \"transparent_maps\": 0," KS_JSON_FILE_END KS_JSON_TAIL, ""},
-    {"RecursionFollowsNoLinkToAFolder", "k/i.img=t k/up=@.. w/x.img=o", {"-r", "status", "{D}k"}, 0,
-     "transparent\t{D}k/i.img\n", ""},
 #endif
     {"Version", "", {"--version"}, 0, "imgflag " KS_EXPECTED_VERSION "\n", ""},
 #define KS_TRY_HELP "\nTry 'imgflag --help' for more information.\n"  // ends every usage error
