@@ -379,7 +379,7 @@ FolderContents PosixFileLayer::list(const std::string& folder)
         const char* name = entry->d_name;
         if (std::strcmp(name, ".") != 0 && std::strcmp(name, "..") != 0) {
             struct stat info {};
-            unsigned char type = entry->d_type;
+            unsigned char type = seams.noEntryTypes ? static_cast<unsigned char>(DT_UNKNOWN) : entry->d_type;
             if (type == DT_UNKNOWN) {  // a file system that does not say: look without following a link
                 type = ::fstatat(dirFd, name, &info, AT_SYMLINK_NOFOLLOW) != 0 ? DT_UNKNOWN
                        : S_ISDIR(info.st_mode)                                  ? DT_DIR

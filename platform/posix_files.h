@@ -24,6 +24,8 @@ struct PosixSeams {
     // reports after the real call, or 0.
     std::function<int(const std::string& path)> syncError;
     std::function<int(const std::string& path)> closeError;
+    // Lists folders as a file system that reports no entry types (DT_UNKNOWN) does.
+    bool noEntryTypes = false;
 };
 
 class PosixFileLayer final : public FileLayer {

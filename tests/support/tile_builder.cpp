@@ -92,11 +92,14 @@ Bytes TileBuilder::kind(const std::string& name)
         {"none", combined({0x00, 0x00, 0x00}).build()}, {"txt", Bytes(700, 'x')}, {"empty", Bytes{}},
         {"notre", ordinary(0).entries({{"RGN", 10}, {"LBL", 12}}).build()},
         {"nohead", ordinary(0).treHeaderAt(-1).size(8192).build()}, {"overflow", ordinary(0).exponents(16, 15).build()},
-        {"p", ordinary(0).priority(25).build()}, {"p31", ordinary(0).priority(31).build()},
+        {"p", ordinary(0).priority(25).build()}, {"p0", ordinary(0).priority(0).build()},
         {"p8", ordinary(0).priority(8).build()}, {"p10", ordinary(0).priority(10).build()},
+        {"mp", ordinary(0).priority(25).masked().build()}, {"mp0", ordinary(0).priority(0).masked().build()},
         {"wide", ordinary(0).priority(0x0119).build()}, {"tre", treFile(0)}, {"tret", treFile(2)},
-        {"tre31", treFile(0, 31)}, {"cut", [] { Bytes b = treFile(0); b.resize(0x30); return b; }()},
-        {"tre0", [] { Bytes b(5047, 0); put(b, 0, 0, 2, "GARMIN TRE"); return b; }()},
+        {"tre0", treFile(0, 0)}, {"trew", treFile(0, 0x0119)}, {"cut", [] { Bytes b = treFile(0); b.resize(0x30); return b; }()},
+        {"tre40", [] { Bytes b = treFile(0); b.resize(0x40); return b; }()},
+        {"spread", [] { Bytes b = combined({0, 2}).priority(12).build(); b[0xC40] = 31; return b; }()},
+        {"hlen0", [] { Bytes b(5047, 0); put(b, 0, 0, 2, "GARMIN TRE"); return b; }()},
         {"short", [] { Bytes b = ordinary(0).masked().build(); b[0x1000] = 0x20 ^ 0x5B; return b; }()},
     };
     return kinds.at(name);
@@ -135,7 +138,7 @@ Image TileBuilder::image() const
     }
     for (const auto& [at, flags] : headers_) {
         Bytes& header = image.pieces[at] = Bytes(priority_ ? kHeaderSpan + 3 : kHeaderSpan, 0);
-        put(header, 0, priority_ ? 0xBC : kHeaderSpan, 2, "GARMIN TRE");  // header length, then the signature
+        put(header, 0, priority_ ? 0x43 : kHeaderSpan, 2, "GARMIN TRE");  // header length (just long enough), then the signature
         header[0x3F] = flags;
         put(header, 0x40, priority_.value_or(0), priority_ ? 3 : 0);
     }

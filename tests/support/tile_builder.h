@@ -45,10 +45,12 @@ public:
     // tile, opaque or transparent), m and M (masked, 0x80 and 0x82), mixed
     // (three maps, the middle one transparent), all and none (all three
     // transparent or opaque), notre, nohead, overflow (broken maps), txt, empty;
-    // p, p31 and wide (o with draw priority 25, 31 and 0x0119); tre, tret and
-    // tre31 (TRE files of their own: opaque, transparent, priority 31), cut
-    // (one cut short inside its header) and tre0 (header length 0); short (m
-    // with header length 0x20).
+    // p, p0 and wide (o with draw priority 25, 0 and 0x0119), mp and mp0 (masked
+    // p and p0), spread (two maps, priorities 12 and 31, the second transparent);
+    // tre, tret, tre0 and trew (TRE files of their own: opaque, transparent,
+    // priority 0, priority 0x0119), tre40 (one without priority) and cut (one
+    // cut short inside its header); hlen0 (a TRE file with header length 0),
+    // short (m with header length 0x20); p8 and p10 (priorities 8 and 10).
     static Bytes kind(const std::string& name);
 
     TileBuilder& masked() { masked_ = true; return *this; }  // every byte exclusive-or'd with 0x5B
@@ -62,7 +64,7 @@ public:
     TileBuilder& header(std::uint64_t at, std::uint8_t flags) { headers_.emplace_back(at, flags); return *this; }
     TileBuilder& size(std::uint64_t bytes) { size_ = bytes; return *this; }  // default: just past the last piece
     TileBuilder& signature(const std::string& four) { signature_ = four; return *this; }  // default "DSKI"
-    // A long header with this draw priority for every map; default: a header too short for one.
+    // A header just long enough for this draw priority, for every map; default: one too short for it.
     TileBuilder& priority(std::uint32_t value) { priority_ = value; return *this; }
     // A TRE file of its own: a long header with these flags and draw priority.
     static Bytes treFile(std::uint8_t flags, std::uint32_t priority = 25);
