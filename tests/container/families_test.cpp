@@ -1,0 +1,109 @@
+// Map families of a combined container: the MPS subfile of the two-family
+// container mkgmap built, read as it is and with one fault planted per row.
+#include <gtest/gtest.h>
+
+#include "container/families.h"
+#include "platform/platform.h"
+#include "support/temp_dir.h"
+
+namespace ks::container {
+namespace {
+
+using testing::Bytes;
+using Patch = std::vector<std::pair<std::uint64_t, Bytes>>;  // bytes written over the sample's at an offset
+
+// Where families.img keeps what the rows change.
+constexpr std::uint64_t kMpsEntry = 0x600, kMpsSize = 0x60C, kMpsBlocks = 0x620, kMpsData = 0x2400;
+constexpr std::uint64_t kSecondL = kMpsData + 56, kHoehen = kMpsData + 0xFD, kLastEntry = 0x2200;
+const std::vector<std::string> kAsBuilt = {"4711 Basiskarte 63290000 Basiskarte", "4711 Basiskarte 63290001 Basiskarte",
+                                           "4712 Hoehenlinien 63290010 Hoehenlinien",
+                                           "4712 Hoehenlinien 63290011 Hoehenlinien"};
+Bytes Le16(std::uint16_t v) { return {static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8)}; }
+Bytes Le32(std::uint32_t v) { return {static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8),
+                                      static_cast<std::uint8_t>(v >> 16), static_cast<std::uint8_t>(v >> 24)}; }
+
+struct FamilyCase {
+    const char* name;
+    Patch patch;
+    MpsOutcome end;
+    std::vector<std::string> families = {};  // per map: id, family name, map number, description; "-" for none
+    bool masked = false;
+};
+void PrintTo(const FamilyCase& c, std::ostream* os) { *os << c.name; }
+
+const FamilyCase kFamilies[] = {
+    {"AsBuilt", {}, MpsOutcome::Read, kAsBuilt},
+    {"Masked", {}, MpsOutcome::Read, kAsBuilt, true},
+    {"NameOfHexDigits", {{0x1601, {'0', '3', 'c', '5', 'b', 'a', '9', 'A'}}}, MpsOutcome::Read, kAsBuilt},
+    {"NameWithoutRecord", {{0x1601, {'6', '3', '2', '9', '0', '0', '1', '9'}}}, MpsOutcome::Read,
+     {kAsBuilt[0], kAsBuilt[1], "-", kAsBuilt[3]}},
+    {"Windows1252", {{kHoehen + 1, {0xF6, 0x9A}}}, MpsOutcome::Read,
+     {kAsBuilt[0], kAsBuilt[1], "4712 Hö\u0161henlinien 63290010 Hoehenlinien", "4712 Hö\u0161henlinien 63290011 Hoehenlinien"}},
+    {"Utf8KeptAsItIs", {{kHoehen + 1, {0xC3, 0xB6}}}, MpsOutcome::Read,
+     {kAsBuilt[0], kAsBuilt[1], "4712 Höhenlinien 63290010 Hoehenlinien", "4712 Höhenlinien 63290011 Hoehenlinien"}},
+    {"SecondPartContinuesTheBlockList",
+     {{kMpsBlocks, Le16(0xFFFF)}, {kLastEntry + 1, {'M', 'A', 'K', 'E', 'G', 'M', 'A', 'P', 'M', 'P', 'S'}},
+      {kLastEntry + 0x10, Le16(1)}, {kLastEntry + 0x20, Le16(18)}, {kLastEntry + 0x22, Le16(0xFFFF)}},
+     MpsOutcome::Read, kAsBuilt},
+    {"NoMps", {{kMpsEntry + 9, {'X'}}}, MpsOutcome::NoMps},
+    {"BlocksEndBeforeTheSize", {{kMpsSize, Le32(513)}}, MpsOutcome::CutShort},
+    {"RecordHeadCut", {{kMpsSize, Le32(268)}}, MpsOutcome::CutShort},
+    {"StringUnterminated", {{kMpsData + 1, Le16(19)}}, MpsOutcome::CutShort},
+    {"HexNumberCut", {{kMpsData + 1, Le16(47)}}, MpsOutcome::CutShort},
+    {"RecordLongerThanWhatIsLeft", {{kMpsSize, Le32(280)}}, MpsOutcome::RecordTooLong},
+    {"BlockPastTheFile", {{kMpsBlocks, Le16(0x7000)}}, MpsOutcome::PastEnd},
+    {"BlockListLoops", {{kMpsSize, Le32(1000)}, {kMpsBlocks + 2, Le16(18)}}, MpsOutcome::BlockLoop},
+    {"SizeTooLarge", {{kMpsSize, Le32(0x7FFFFFFF)}}, MpsOutcome::TooLarge},
+    {"MapNumberTwice", {{kSecondL + 7, {0x90}}}, MpsOutcome::DuplicateMap},
+};
+
+class Families : public ::testing::TestWithParam<FamilyCase> {};
+
+TEST_P(Families, ReadsTheMpsOrFallsBackToOneGroup)
+{
+    Bytes bytes = testing::readFile(std::string(KS_SAMPLE_DIR) + "/families.img");
+    for (const auto& [at, patch] : GetParam().patch) {
+        std::copy(patch.begin(), patch.end(), bytes.begin() + static_cast<std::ptrdiff_t>(at));
+    }
+    for (std::uint8_t& byte : bytes) {
+        byte ^= GetParam().masked ? kMaskByte : 0;
+    }
+    testing::TempDir dir;
+    const std::string path = dir.file("GMAPSUPP.IMG");
+    testing::writeFile(path, bytes);
+    const auto file = platform::nativeFileLayer()->open(path, platform::OpenMode::Probe);
+    MapReader reader(*file);
+    ContainerMaps found;
+    ASSERT_EQ(FindMaps(reader, found), LookupOutcome::Found);
+    std::vector<std::int64_t> mps;
+    std::vector<std::string> names;
+    for (std::int64_t at = kFirstEntryOffset; at < found.img.FatEnd; at += kEntrySize) {
+        std::string name(kEntryNameSize + 3, ' ');
+        reader.readBytes(static_cast<std::uint64_t>(at) + kEntryNameOffset,
+                         std::span(reinterpret_cast<std::uint8_t*>(name.data()), name.size()));
+        for (char& c : name) {
+            c = static_cast<char>(c ^ found.img.XorByte);
+        }
+        if (name.ends_with("MPS")) {
+            mps.push_back(at);
+        } else if (name.ends_with("TRE")) {
+            names.push_back(name.substr(0, kEntryNameSize));
+        }
+    }
+    std::vector<std::optional<MapFamily>> families;
+    EXPECT_EQ(ReadFamilies(reader, found.img, mps, names, families), GetParam().end);
+    std::vector<std::string> shown;
+    for (const auto& family : families) {
+        shown.push_back(!family ? "-" : std::to_string(family->familyId) + " " + family->familyName + " " +
+                                            std::to_string(family->mapNumber) + " " + family->description);
+    }
+    const auto expected = GetParam().families.empty() ? std::vector<std::string>(4, "-") : GetParam().families;
+    EXPECT_EQ(shown, expected);
+    EXPECT_EQ(testing::readFile(path), bytes);
+}
+
+INSTANTIATE_TEST_SUITE_P(Mps, Families, ::testing::ValuesIn(kFamilies),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace ks::container
