@@ -31,6 +31,8 @@ struct Entry {
     std::uint16_t firstBlock = 0;
     std::uint16_t part = 0;
     std::string name = "TESTTILE";
+    std::vector<std::uint16_t> moreBlocks = {};  // the block list after firstBlock
+    std::uint32_t size = 0;                     // the subfile's size
 };
 
 class TileBuilder {
@@ -41,6 +43,12 @@ public:
     // A container of maps named MAP00000, ... with the given flag bytes: one
     // TRE entry each, headers in consecutive blocks of 2^exponent bytes after the directory.
     static TileBuilder combined(const std::vector<std::uint8_t>& flags, std::uint8_t exponent = 9);
+    // A container of maps named by their numbers 63300000, ... with the given
+    // flag bytes, in the given families (one id per map), joined as on a GPS
+    // unit's card: an MPS subfile with an L record per map and an F record
+    // "FAMILIE id" per family, over as many directory entries as its blocks need.
+    static TileBuilder joined(const std::vector<std::uint8_t>& flags, const std::vector<std::uint16_t>& families,
+                              std::uint8_t exponent = 9);
     // A file by a short name, for tables of folders: o and t (an ordinary
     // tile, opaque or transparent), m and M (masked, 0x80 and 0x82), mixed
     // (three maps, the middle one transparent), all and none (all three
@@ -81,6 +89,7 @@ private:
     std::optional<std::uint64_t> size_;
     std::string signature_ = "DSKI";
     std::optional<std::uint32_t> priority_;
+    std::map<std::uint64_t, Bytes> data_;  // subfile bytes other than TRE headers
 };
 
 // Writes files, "NAME=KIND NAME=KIND,ro ..." (TileBuilder::kind; ",ro" takes
