@@ -213,7 +213,7 @@ struct Session {
         const std::size_t boxes = ui.boxes;
         flow.cmd_Mark_Click();
         flow.cmd_Trnsp_Click(transparent ? 1 : 0);
-        const char* kennung = transparent ? ks::container::kKennungTransparent : ks::container::kKennungOpaque;
+        const char* kennung = transparent ? ks::workflow::kKennungTransparent : ks::workflow::kKennungOpaque;
         return ui.boxes == boxes + 1 && ui.lastPrompt == kEndMessage &&
                std::ranges::all_of(ui.texts, [&](const std::string& t) { return t.ends_with(kennung); });
     }

@@ -4,6 +4,7 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <filesystem>
 #include <memory>
@@ -64,7 +65,6 @@ struct FileReport {
     std::string message;              // why, for NoAccess and Error
     std::optional<platform::FileId> id;  // the file opened, when it could be
     bool repeat = false;      // the file was handled already under this or another name: its report stands
-    bool noDescriptor = false;  // it could not be opened for want of a free descriptor
 };
 
 bool isProblem(State state)
@@ -138,113 +138,155 @@ std::string changeProblem(container::LookupOutcome outcome)
     }
 }
 
-// Probes the file (or bundle) at path and, for the commands that change
-// maps, rewrites the byte of every map that differs (unless dry run). The
-// files that were written are handed back in `written`, to be flushed. A
-// file in handled is left alone (a repeat); others are added to it.
-FileReport handleFile(platform::FileLayer& files, const std::string& path, const Options& options,
-                      std::vector<std::unique_ptr<platform::MapFile>>& written, std::set<platform::FileId>& handled)
-{
-    FileReport report;
-    report.path = path;
-    const bool reporting = !options.changes();
-    const bool changing = !reporting && !options.dryRun;
-    const bool bundle = container::IsBundle(files, path);
-    std::unique_ptr<platform::MapFile> file;
-    try {
-        if (!bundle) {
-            file = files.open(path, changing ? platform::OpenMode::Change : platform::OpenMode::Probe);
-        }
-    } catch (const RunTimeError& e) {
-        report.state = stateOf(e);
-        report.message = e.english();
-        report.noDescriptor = e.failure() == Failure::TooManyFiles;
-        return report;
-    }
-    report.id = file ? file->id() : std::nullopt;
-    if (report.id && !handled.insert(*report.id).second) {
-        report.repeat = true;
-        return report;
+// One map file (or bundle) named or listed: looked at and, for the commands
+// that change maps, rewritten where a byte differs (unless dry run). The files
+// written go to the flush queue, which makes room when no descriptor is left.
+class FileJob {
+public:
+    FileJob(container::FlushQueue& pending, const std::string& path, const Options& options)
+        : pending_(pending), files_(pending.files()), options_(options), bundle_(container::IsBundle(files_, path))
+    {
+        report_.path = path;
     }
 
-    std::size_t bytesWritten = 0;
-    container::ContainerMaps found;
-    std::size_t at = SIZE_MAX;  // the bundle's TRE file being rewritten
-    try {
+    // The report of the file; a file in handled is left alone (a repeat), others are added to it.
+    FileReport run(std::set<platform::FileId>& handled)
+    {
+        if (!open() || isRepeat(handled)) {
+            return report_;
+        }
+        try {
+            if (lookUp() && options_.changes()) {
+                change();
+            }
+        } catch (const RunTimeError& e) {
+            failed(e);
+        }
+        if (written_ > 0 && file_) {
+            file_->finishWrites();
+            pending_.add(std::move(file_), report_.path);
+        }
+        return report_;
+    }
+
+private:
+    bool writing() const { return options_.changes() && !options_.dryRun; }
+
+    // Opens a plain map file (a bundle's TRE files are opened one by one later); false when it cannot be.
+    bool open()
+    {
+        try {
+            if (!bundle_) {
+                file_ = pending_.open(report_.path, writing() ? platform::OpenMode::Change : platform::OpenMode::Probe);
+                report_.id = file_->id();
+            }
+            return true;
+        } catch (const RunTimeError& e) {
+            report_.state = stateOf(e);
+            report_.message = e.english();
+            return false;
+        }
+    }
+
+    bool isRepeat(std::set<platform::FileId>& handled)
+    {
+        report_.repeat = report_.id && !handled.insert(*report_.id).second;
+        return report_.repeat;
+    }
+
+    // Walks the maps and reports what they are; false when it is no map file.
+    bool lookUp()
+    {
         container::LookupOutcome outcome = container::LookupOutcome::NotImg;
-        if (bundle) {
-            outcome = container::FindBundleMaps(files, path, found);
+        if (bundle_) {
+            outcome = container::FindBundleMaps(files_, report_.path, found_);
         } else {
-            container::MapReader reader(*file);
-            outcome = container::FindMaps(reader, found);
+            container::MapReader reader(*file_);
+            outcome = container::FindMaps(reader, found_);
         }
         if (outcome != container::LookupOutcome::Found) {
-            report.state = stateOf(outcome);
-            return report;
+            report_.state = stateOf(outcome);
+            return false;
         }
-        report.maps = found.maps.size();
-        report.transparentMaps = found.transparentMaps();
-        report.priorities = found.priorities();
-        report.state = report.transparentMaps == report.maps ? State::Transparent
-                       : report.transparentMaps == 0         ? State::Opaque
-                                                             : State::Mixed;
-        if (reporting) {
-            return report;
+        report_.maps = found_.maps.size();
+        report_.transparentMaps = found_.transparentMaps();
+        report_.priorities = found_.priorities();
+        report_.state = report_.transparentMaps == report_.maps ? State::Transparent
+                        : report_.transparentMaps == 0          ? State::Opaque
+                                                                : State::Mixed;
+        return true;
+    }
+
+    container::MapChange requested() const
+    {
+        if (options_.command == Command::Priority) {
+            return {container::MapChange::Field::DrawPriority, static_cast<std::uint8_t>(options_.priority)};
         }
-        const bool transparent = options.command == Command::Transparent;
-        const container::MapChange change =
-            options.command == Command::Priority
-                ? container::MapChange{container::MapChange::Field::DrawPriority,
-                                       static_cast<std::uint8_t>(options.priority)}
-                : container::MapChange{container::MapChange::Field::Transparency,
-                                       static_cast<std::uint8_t>(transparent ? 1 : 0)};
+        return {container::MapChange::Field::Transparency,
+                static_cast<std::uint8_t>(options_.command == Command::Transparent ? 1 : 0)};
+    }
+
+    // Makes the change where it would rewrite a byte, and reports the maps as they now are.
+    void change()
+    {
+        const container::MapChange change = requested();
         bool changes = false;
-        outcome = container::WouldChange(found, change, changes);
-        if (changing && outcome == container::LookupOutcome::Found) {
-            if (bundle) {
-                const auto keep = [&](std::unique_ptr<platform::MapFile> one, const std::string&) {
-                    written.push_back(std::move(one));
-                };
-                outcome = container::RewriteBundle(files, found, change, keep, bytesWritten, at);
-            } else {
-                outcome = container::RewriteMaps(*file, found, change, bytesWritten);
-            }
-            changes = bytesWritten > 0;
+        container::LookupOutcome outcome = container::WouldChange(found_, change, changes);
+        if (writing() && outcome == container::LookupOutcome::Found) {
+            outcome = bundle_ ? container::RewriteBundle(pending_, found_, change, report_.path, written_, at_)
+                              : container::RewriteMaps(*file_, found_, change, written_);
+            changes = written_ > 0;
         }
         if (outcome != container::LookupOutcome::Found) {
-            report.state = bytesWritten > 0 ? State::Error : stateOf(outcome);
-            if (bytesWritten > 0 || outcome != container::LookupOutcome::TreBad) {
-                report.message = changeProblem(outcome);
-            }
-            if (bytesWritten > 0) {
-                report.message =
-                    inBundle(found.files[at], path) + ": " + report.message + "; the bundle may be partly switched";
-            }
-            return report;
+            refused(outcome);
+            return;
         }
-        report.changed = changes;
-        if (options.command == Command::Priority) {
-            report.priorities = std::pair(change.value, change.value);
+        report_.changed = changes;
+        if (options_.command == Command::Priority) {
+            report_.priorities = std::pair(change.value, change.value);
         } else {
-            report.state = transparent ? State::Transparent : State::Opaque;
-            report.transparentMaps = transparent ? report.maps : 0;
+            const bool transparent = options_.command == Command::Transparent;
+            report_.state = transparent ? State::Transparent : State::Opaque;
+            report_.transparentMaps = transparent ? report_.maps : 0;
         }
-    } catch (const RunTimeError& e) {
-        report.state = bundle && bytesWritten == 0 ? stateOf(e) : State::Error;
-        report.changed.reset();
-        at = at == SIZE_MAX ? found.maps.size() : at;  // the walk names the file after the maps it found
-        report.message = (bundle && at < found.files.size() ? inBundle(found.files[at], path) + ": " : "") +
-                         (bytesWritten == 0 ? ""
-                          : bundle        ? "writing failed, the bundle may be partly switched: "
-                                          : "writing failed, the file may be partly switched: ") +
-                         e.english();
     }
-    if (bytesWritten > 0 && file) {
-        file->finishWrites();
-        written.push_back(std::move(file));
+
+    // A change the maps did not allow, found before the first byte or (in a bundle) after some.
+    void refused(container::LookupOutcome outcome)
+    {
+        report_.state = written_ > 0 ? State::Error : stateOf(outcome);
+        if (written_ > 0 || outcome != container::LookupOutcome::TreBad) {
+            report_.message = changeProblem(outcome);
+        }
+        if (written_ > 0) {
+            report_.message = inBundle(found_.files[at_], report_.path) + ": " + report_.message +
+                              "; the bundle may be partly switched";
+        }
     }
-    return report;
-}
+
+    // A run-time error of the walk or the writer.
+    void failed(const RunTimeError& e)
+    {
+        report_.state = bundle_ && written_ == 0 ? stateOf(e) : State::Error;
+        report_.changed.reset();
+        const std::size_t at = at_ == SIZE_MAX ? found_.maps.size() : at_;  // the walk names the file after its maps
+        report_.message = (bundle_ && at < found_.files.size() ? inBundle(found_.files[at], report_.path) + ": " : "") +
+                          (written_ == 0 ? ""
+                           : bundle_     ? "writing failed, the bundle may be partly switched: "
+                                         : "writing failed, the file may be partly switched: ") +
+                          e.english();
+    }
+
+    container::FlushQueue& pending_;
+    platform::FileLayer& files_;
+    const Options& options_;
+    const bool bundle_;
+    FileReport report_;
+    std::unique_ptr<platform::MapFile> file_;
+    container::ContainerMaps found_;
+    std::size_t written_ = 0;  // bytes written
+    std::size_t at_ = SIZE_MAX;  // the bundle's TRE file being rewritten
+};
 
 // A path for a line of text: nothing in it can pass for another line or reach the terminal raw.
 std::string printable(const std::string& path)
@@ -281,7 +323,8 @@ class Runner {
 public:
     Runner(const Options& options, std::ostream& out, std::ostream& err, platform::FileLayer& files,
            const std::function<bool()>& outBroken)
-        : options_(options), out_(out), err_(err), files_(files), outBroken_(outBroken), pending_(files)
+        : options_(options), out_(out), err_(err), files_(files), outBroken_(outBroken),
+          pending_(files, [this](std::vector<container::FlushQueue::Failed> failed) { flushed(std::move(failed)); })
     {
     }
 
@@ -297,7 +340,7 @@ public:
                 handle(path);
             }
         }
-        flushPending();
+        pending_.flush();
         if (options_.json) {
             printJson();
         }
@@ -325,42 +368,45 @@ private:
 
     void handle(const std::string& path)
     {
-        std::vector<std::unique_ptr<platform::MapFile>> written;
-        FileReport report = handleFile(files_, path, options_, written, handled_);
-        if (report.noDescriptor && !pending_.empty()) {  // the waiting files hold the descriptors
-            flushPending();
-            report = handleFile(files_, path, options_, written, handled_);
+        FileReport report = FileJob(pending_, path, options_).run(handled_);
+        for (const auto& failed : unclaimed_) {  // flushed while its own file was still being switched
+            markUnflushed(report, failed);
         }
-        for (auto& file : written) {
-            pending_.add(std::move(file), path);
-        }
+        unclaimed_.clear();
         // A report waits for the files before it, so that the lines keep their order.
         if (pending_.empty()) {
             emit(report);
         } else {
             waiting_.push_back(std::move(report));
         }
-        if (pending_.full()) {
-            flushPending();
-        }
     }
 
-    // Puts every written byte on the medium, then reports the files that waited for it.
-    void flushPending()
+    // The outcome of a flush: the failed files' reports change, then every waiting report is emitted.
+    void flushed(std::vector<container::FlushQueue::Failed> failures)
     {
-        for (const auto& failed : pending_.flush()) {
+        for (const auto& failed : failures) {
+            const auto waiting = std::find_if(waiting_.begin(), waiting_.end(),
+                                              [&](const FileReport& report) { return report.path == failed.item; });
+            if (waiting == waiting_.end()) {
+                unclaimed_.push_back(failed);
+            }
             for (FileReport& report : waiting_) {
-                if (report.path == failed.path && !report.repeat && report.changed.value_or(false)) {
-                    report.state = State::Error;
-                    report.changed.reset();
-                    report.message = "the new flag byte may not have reached the medium: " + failed.error.english();
-                }
+                markUnflushed(report, failed);
             }
         }
         for (const FileReport& report : waiting_) {
             emit(report);
         }
         waiting_.clear();
+    }
+
+    static void markUnflushed(FileReport& report, const container::FlushQueue::Failed& failed)
+    {
+        if (report.path == failed.item && !report.repeat && report.changed.value_or(false)) {
+            report.state = State::Error;
+            report.changed.reset();
+            report.message = "the new flag byte may not have reached the medium: " + failed.error.english();
+        }
     }
 
     void emit(FileReport report)
@@ -405,15 +451,7 @@ private:
     {
         platform::FolderContents contents;
         try {
-            try {
-                contents = files_.list(folder);
-            } catch (const RunTimeError& e) {
-                if (e.failure() != Failure::TooManyFiles || pending_.empty()) {
-                    throw;
-                }
-                flushPending();  // the waiting files hold the descriptors
-                contents = files_.list(folder);
-            }
+            contents = pending_.makingRoom([&] { return files_.list(folder); });
         } catch (const RunTimeError& e) {
             err_ << "imgflag: " << printable(folder) << ": cannot read the folder: " << e.english() << '\n';
             problem_ = true;
@@ -494,6 +532,7 @@ private:
     const std::function<bool()>& outBroken_;
     container::FlushQueue pending_;
     std::vector<FileReport> waiting_;  // reports whose lines wait for the flush of the files before them
+    std::vector<container::FlushQueue::Failed> unclaimed_;  // failures of the file being switched
     std::set<platform::FileId> handled_;              // the files opened so far
     std::map<platform::FileId, FileReport> outcomes_;  // the report of each file, as its first line gave it
     bool problem_ = false;
@@ -536,12 +575,11 @@ void requestStop(int signal)
     gStopSignal.store(signal);
 }
 
-int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, platform::FileLayer& files,
-        const std::function<bool()>& outBroken)
+namespace {
+
+// Teaches app the command line, filling options; returns the commands in the order of Command.
+std::array<CLI::App*, 4> describeCommandLine(CLI::App& app, Options& options)
 {
-    CLI::App app{"Reports and switches the transparency and draw priority of Garmin map files by rewriting one "
-                 "byte per map.",
-                 "imgflag"};
     app.set_version_flag("--version", std::string("imgflag ") + KS_VERSION);
     app.require_subcommand(1, 1);
     app.fallthrough();
@@ -555,7 +593,6 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         return "imgflag: " + what + "\nTry 'imgflag --help' for more information.\n";
     });
 
-    Options options;
     app.add_flag("--json", options.json, "Print the report as JSON");
     app.add_flag("--dry-run", options.dryRun, "Report what would change and write nothing");
     app.add_flag("-q,--quiet", options.quiet, "Print only problems");
@@ -565,19 +602,31 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         {"status", "Report each map file's state"},
         {"transparent", "Set the transparency bit of every map"},
         {"opaque", "Clear the transparency bit of every map"},
+        {"priority", "Report the draw priority of every map, or set it"},
     };
-    std::vector<CLI::App*> subcommands;
-    for (const auto& [name, description] : commands) {
-        CLI::App* sub = app.add_subcommand(name, description);
-        sub->add_option("PATH", options.paths, "A map file, or a folder standing for the files in it")->required();
-        subcommands.push_back(sub);
+    std::array<CLI::App*, 4> subcommands{};
+    for (std::size_t i = 0; i < subcommands.size(); ++i) {
+        subcommands[i] = app.add_subcommand(commands[i].first, commands[i].second);
     }
-    CLI::App* priority = app.add_subcommand("priority", "Report the draw priority of every map, or set it");
-    priority->add_option("--set", options.priority, "Give every map draw priority N (0 to 31)")
+    subcommands[3]->add_option("--set", options.priority, "Give every map draw priority N (0 to 31)")
         ->option_text("N")
         ->check(CLI::Range(0, int{container::kHighestPriority}));
-    priority->add_option("PATH", options.paths, "A map file, or a folder standing for the files in it")->required();
+    for (CLI::App* sub : subcommands) {
+        sub->add_option("PATH", options.paths, "A map file, or a folder standing for the files in it")->required();
+    }
+    return subcommands;
+}
 
+}  // namespace
+
+int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, platform::FileLayer& files,
+        const std::function<bool()>& outBroken)
+{
+    CLI::App app{"Reports and switches the transparency and draw priority of Garmin map files by rewriting one "
+                 "byte per map.",
+                 "imgflag"};
+    Options options;
+    const auto subcommands = describeCommandLine(app, options);
     // The parser takes the arguments after the program name, last one first.
     std::vector<std::string> reversed(args.rbegin(), args.rend());
     if (!reversed.empty()) {
@@ -588,10 +637,9 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     } catch (const CLI::ParseError& e) {
         return app.exit(e, out, err) == 0 ? kExitOk : kExitUsage;
     }
-    options.command = subcommands[1]->parsed()   ? Command::Transparent
-                      : subcommands[2]->parsed() ? Command::Opaque
-                      : priority->parsed()       ? Command::Priority
-                                                 : Command::Status;
+    const auto chosen = std::find_if(subcommands.begin(), subcommands.end(), [](CLI::App* sub) { return sub->parsed(); });
+    options.command = chosen == subcommands.end() ? Command::Status
+                                                  : static_cast<Command>(chosen - subcommands.begin());
     return Runner(options, out, err, files, outBroken).run();
 }
 

@@ -1,12 +1,15 @@
 // Files whose new bytes are written but not yet known to be on the medium:
 // a batch flushes them together, which costs one wait instead of one per file.
+// The queue is also the one place that makes room when the process has no
+// descriptor left: it flushes what waits, which closes it, and tries again.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "platform/platform.h"
+#include "platform/files.h"
 
 namespace ks::container {
 
@@ -22,27 +25,54 @@ public:
     struct Failed {
         std::string path;
         platform::RunTimeError error;
+        std::string item;  // the map file it belongs to (a bundle for its TRE files), else path
     };
+    // Learns the outcome of every flush: the files that failed, maybe none.
+    using Report = std::function<void(std::vector<Failed> failed)>;
 
-    explicit FlushQueue(platform::FileLayer& files, std::size_t capacity = capacityFor(platform::openFileLimit()));
+    explicit FlushQueue(platform::FileLayer& files, Report report = {},
+                        std::size_t capacity = capacityFor(platform::openFileLimit()));
     FlushQueue(const FlushQueue&) = delete;
     FlushQueue& operator=(const FlushQueue&) = delete;
     // Flushes what is left; its failures can no longer be reported.
     ~FlushQueue();
 
-    // Takes a file whose writes are finished (MapFile::finishWrites), keeping it open.
-    void add(std::unique_ptr<platform::MapFile> file, std::string path);
-    // Whether the queue holds as many files as it may keep open.
-    bool full() const { return files_.size() >= capacity_; }
+    // Takes a file whose writes are finished (MapFile::finishWrites), keeping
+    // it open, and flushes the whole queue once it holds as many files as it may.
+    void add(std::unique_ptr<platform::MapFile> file, std::string path, std::string item = {});
     bool empty() const { return files_.empty(); }
-    // Puts every waiting file on the medium and closes it; returns the ones that failed.
-    std::vector<Failed> flush();
+    // Puts every waiting file on the medium, closes it and reports the outcome.
+    void flush();
+
+    // Runs attempt; when it fails for want of a free descriptor while files
+    // wait here, flushes them and runs it once more.
+    template <typename Attempt>
+    auto makingRoom(Attempt&& attempt) -> decltype(attempt())
+    {
+        try {
+            return attempt();
+        } catch (const platform::RunTimeError& e) {
+            if (e.failure() != platform::Failure::TooManyFiles || empty()) {
+                throw;
+            }
+        }
+        flush();
+        return attempt();
+    }
+    // Opens path as FileLayer::open does, making room first when it must.
+    std::unique_ptr<platform::MapFile> open(const std::string& path, platform::OpenMode mode);
+
+    platform::FileLayer& files() { return layer_; }
 
 private:
+    std::vector<Failed> flushed();
+
     platform::FileLayer& layer_;
+    Report report_;
     std::size_t capacity_;
     std::vector<std::unique_ptr<platform::MapFile>> files_;
     std::vector<std::string> paths_;
+    std::vector<std::string> items_;
 };
 
 }  // namespace ks::container

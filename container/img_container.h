@@ -1,10 +1,10 @@
-// Garmin IMG containers: the walk from the start of the file to the TRE flag
-// byte of every map it holds, the probe that reports a file's transparency
-// and the writer that rewrites those bytes.
+// Garmin map files: the walk from the start of an IMG container, a TRE file
+// of its own or a map bundle to the TRE flag byte and draw priority of every
+// map it holds, and the one writer that rewrites those bytes. No window here:
+// what is found and what failed come back as values and run-time errors.
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -14,7 +14,7 @@
 
 #include "flush_queue.h"
 #include "map_reader.h"
-#include "platform/platform.h"
+#include "platform/files.h"
 
 namespace ks::container {
 
@@ -160,69 +160,12 @@ LookupOutcome WouldChange(const ContainerMaps& found, const MapChange& change, b
 LookupOutcome RewriteMaps(platform::MapFile& file, const ContainerMaps& found, const MapChange& change,
                           std::size_t& written, std::size_t fileIndex = 0);
 
-// A written file whose writes are finished, to be flushed, and its path.
-using KeepWritten = std::function<void(std::unique_ptr<platform::MapFile> file, const std::string& path)>;
-
-// Rewrites the maps of the bundle found, one TRE file after the other: opens
-// each for a change, rewrites it as RewriteMaps does and hands it to keep
-// when it wrote a byte. Stops at the first file that fails, whose index is
-// then in at. Throws the file layer's RunTimeError.
-LookupOutcome RewriteBundle(platform::FileLayer& files, const ContainerMaps& found, const MapChange& change,
-                            const KeepWritten& keep, std::size_t& written, std::size_t& at);
-
-// Status texts of a probe, appended to the file name in the list.
-inline constexpr const char* kKennungTransparent = "  <T>";
-inline constexpr const char* kKennungOpaque = "  < >";
-inline constexpr const char* kKennungNoAccess = " Kein Zugriff möglich";
-inline constexpr const char* kKennungUnknown = "  <?>";  // the probe reported a problem
-inline constexpr const char* kKennungAbort = "ABBRUCH";  // the user cancelled the pass
-
-// The status text of a container whose walk ended Found: "  <T>" when every
-// map is transparent, "  < >" when none is, else "  <T n/m>".
-std::string KennungOf(const ContainerMaps& found);
-
-// How the last probe ended, so that the writer acts only on what it found.
-enum class ProbeEnd {
-    None,  // no probe yet
-    Found,
-    NotImg,
-    TreNotFound,
-    TreBad,
-    AccessDenied,  // run-time error 75, the user went on or cancelled
-    OtherError,
-};
-
-// The state a probe leaves for the writer.
-struct ProbeState {
-    ContainerMaps found;
-    ProbeEnd end = ProbeEnd::None;
-    std::string path;  // the path the last probe was given
-};
-
-// What the probe and the writer use around them.
-struct Services {
-    platform::Platform& platform;
-    ProbeState& probe;
-    std::function<void()> restart;  // empties the window; run when the user cancels
-    FlushQueue* pending = nullptr;  // where the writer leaves its files to be flushed; none: at once
-};
-
-// A path as the window shows it: upper case, control characters escaped.
-std::string Shown(const platform::Ui& ui, const std::string& path);
-
-// Probes the file at FileSpec: reports every problem in a message box and
-// sets Kennung to the file's status text. FileSpec becomes empty when the file
-// is not an IMG container. Never throws a RunTimeError.
-void Trnsp_Read(Services& services, std::string& FileSpec, std::string& Kennung);
-
-// Makes every map of the file just probed at CurFile transparent (Index != 0)
-// or opaque (Index == 0) by rewriting its flag byte where the bit differs,
-// and hands the file to services.pending to be flushed (or flushes it at
-// once). Writes nothing unless the probe found that file's maps. Never throws
-// a RunTimeError.
-void Trnsp_Write(Services& services, const std::string& CurFile, std::int16_t Index);
-
-// Shows one message box for the files whose bytes may not have reached the medium.
-void ReportFlushFailures(platform::Ui& ui, const std::vector<FlushQueue::Failed>& failures);
+// Rewrites the maps of the bundle found at path bundle, one TRE file after
+// the other: opens each for a change through pending (which makes room when
+// no descriptor is left), rewrites it as RewriteMaps does and hands it to
+// pending, as a file of bundle, when it wrote a byte. Stops at the first file
+// that fails, whose index is then in at. Throws the file layer's RunTimeError.
+LookupOutcome RewriteBundle(FlushQueue& pending, const ContainerMaps& found, const MapChange& change,
+                            const std::string& bundle, std::size_t& written, std::size_t& at);
 
 }  // namespace ks::container

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "le.h"
-#include "platform/platform.h"
+#include "platform/files.h"
 
 namespace ks::container {
 

@@ -14,11 +14,13 @@
 #include <vector>
 
 #include "container/img_container.h"
+#include "workflow/probe.h"
 #include "support/scripted_platform.h"
 
 namespace {
 
 using namespace ks::container;
+using namespace ks::workflow;
 using Bytes = std::vector<std::uint8_t>;
 
 constexpr const char* kMapPath = "/fuzz/KARTE.IMG";

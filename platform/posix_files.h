@@ -8,7 +8,7 @@
 #include <functional>
 #include <utility>
 
-#include "platform.h"
+#include "files.h"
 
 namespace ks::platform {
 

@@ -13,7 +13,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform.h"
+#include "files.h"
 
 namespace ks::platform {
 

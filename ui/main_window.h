@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/platform.h"
+#include "platform/ui.h"
 #include "qt_ui.h"
 #include "shell/layout.h"
 #include "workflow/workflow.h"

@@ -6,7 +6,7 @@
 #include <QWidget>
 #include <functional>
 
-#include "platform/platform.h"
+#include "platform/ui.h"
 #include "widgets.h"
 
 namespace ks::ui {

@@ -7,7 +7,7 @@
 
 #include <functional>
 
-#include "platform/platform.h"
+#include "platform/ui.h"
 #include "platform/windows_files.h"
 
 namespace ks::win32 {

@@ -86,11 +86,11 @@ void Workflow::mn_Datei_Click()
         if (ws_.CurFile.empty() && !ws_.ChosenFolder.empty()) {
             // Cancelled after a path given at start or dropped: that folder again.
             ws_.DirReal = ws_.ChosenFolder;
-            ws_.DirPath = container::Shown(ui, ws_.DirReal);
+            ws_.DirPath = Shown(ui, ws_.DirReal);
             listFolder();
             return;
         }
-        const std::string shown = container::Shown(ui, ws_.CurFile);
+        const std::string shown = Shown(ui, ws_.CurFile);
         if (!shown.ends_with(kImgSuffix)) {
             ui.messageBox(Message{shown, "F e h l e r, keine IMG-Datei!! (not an IMG)", Icon::None, Buttons::Ok});
             mn_Neustart_Click();
@@ -109,7 +109,7 @@ void Workflow::openPath(const std::string& path)
         chooseFolderOf(path);  // a bundle dropped: its folder, where it is one entry
     } else if (endsWithSeparator || platform_.files.isFolder(path)) {
         ws_.DirReal = endsWithSeparator ? path : path + kSeparator;
-        ws_.DirPath = container::Shown(platform_.ui, ws_.DirReal);
+        ws_.DirPath = Shown(platform_.ui, ws_.DirReal);
     } else {
         chooseFolderOf(path);
     }
@@ -125,7 +125,7 @@ void Workflow::chooseFolderOf(const std::string& file)
     const std::size_t cut = file.size() < 2 ? std::string::npos
                                             : file.find_last_of(platform::kPathSeparators, file.size() - 2);
     ws_.DirReal = cut == std::string::npos ? std::string(".") + kSeparator : file.substr(0, cut + 1);
-    ws_.DirPath = container::Shown(platform_.ui, ws_.DirReal);
+    ws_.DirPath = Shown(platform_.ui, ws_.DirReal);
 }
 
 void Workflow::listFolder()
@@ -142,11 +142,11 @@ void Workflow::listFolder()
     try {
         platform::FolderContents contents = platform_.files.list(ws_.DirReal);
         for (std::string& name : contents.files) {
-            names.emplace_back(container::Shown(ui, name), std::move(name));
+            names.emplace_back(Shown(ui, name), std::move(name));
         }
         for (std::string& name : contents.folders) {
             if (container::IsBundleName(name)) {  // a map bundle is one entry, like a combined container
-                names.emplace_back(container::Shown(ui, name), std::move(name));
+                names.emplace_back(Shown(ui, name), std::move(name));
             }
         }
     } catch (const RunTimeError& e) {
@@ -160,8 +160,8 @@ void Workflow::listFolder()
     for (auto& [shown, real] : names) {
         ws_.EnumName = std::move(shown);
         ws_.CurFile = ws_.DirReal + real;
-        container::Trnsp_Read(services_, ws_.CurFile, ws_.Kennung);
-        if (ws_.Kennung == container::kKennungAbort) {
+        Trnsp_Read(services_, ws_.CurFile, ws_.Kennung);
+        if (ws_.Kennung == kKennungAbort) {
             return;  // the probe has already emptied the window
         }
         if (!ws_.CurFile.empty()) {
@@ -193,11 +193,13 @@ void Workflow::cmd_Trnsp_Click(std::int16_t Index)
     ui.setWaitVisible(true);
     ui.processEvents();
     // Every changed byte is on the medium before the pass ends, also when it is cancelled.
-    container::FlushQueue pending(platform_.files);
+    container::FlushQueue pending(platform_.files, [&ui](std::vector<container::FlushQueue::Failed> failures) {
+        ReportFlushFailures(ui, failures);
+    });
     services_.pending = &pending;
     const auto finish = [&] {
         services_.pending = nullptr;
-        container::ReportFlushFailures(ui, pending.flush());
+        pending.flush();
     };
     const std::size_t n = std::min(ui.listCount(), ws_.ListedFiles.size());
     for (ws_.Pos = 0; ws_.Pos < n; ++ws_.Pos) {
@@ -205,12 +207,12 @@ void Workflow::cmd_Trnsp_Click(std::int16_t Index)
             continue;
         }
         ws_.CurFile = ws_.DirReal + ws_.ListedFiles[ws_.Pos];
-        container::Trnsp_Read(services_, ws_.CurFile, ws_.Kennung);
-        if (ws_.Kennung == container::kKennungAbort) {
+        Trnsp_Read(services_, ws_.CurFile, ws_.Kennung);
+        if (ws_.Kennung == kKennungAbort) {
             finish();
             return;  // the probe has already emptied the window
         }
-        container::Trnsp_Write(services_, ws_.CurFile, Index);
+        Trnsp_Write(services_, ws_.CurFile, Index);
     }
     finish();
     ui.setWaitVisible(false);

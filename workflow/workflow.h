@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "container/img_container.h"
-#include "platform/platform.h"
+#include "platform/ui.h"
+#include "probe.h"
 #include "shell/layout.h"
 
 namespace ks::workflow {
@@ -30,7 +30,7 @@ struct WorkState {
     std::size_t Pos = 0;        // list index of the marking and batch passes
     std::size_t FileCount = 0;  // entries the listing pass has added
     std::int16_t Relist = 0;    // 1 while the batch pass lists the folder again
-    container::ProbeState Probe;  // what the last walk found
+    ProbeState Probe;             // what the last walk found
 
     std::string DirReal;                   // the listed folder as it is on disk, ending with a separator
     std::vector<std::string> ListedFiles;  // the real name behind each list entry
@@ -83,7 +83,7 @@ private:
 
     platform::Platform& platform_;
     WorkState ws_;
-    container::Services services_;
+    Services services_;
 };
 
 }  // namespace ks::workflow

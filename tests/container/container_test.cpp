@@ -10,12 +10,14 @@
 #include <variant>
 
 #include "container/img_container.h"
+#include "workflow/probe.h"
 #include "support/scripted_platform.h"
 #include "support/tile_builder.h"
 
 namespace ks::container {
 namespace {
 
+using namespace ks::workflow;
 using testing::Bytes;
 using testing::TileBuilder;
 using Maps = std::vector<std::pair<std::uint64_t, std::uint8_t>>;  // flag offset and flag byte, per map

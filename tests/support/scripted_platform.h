@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/platform.h"
+#include "platform/ui.h"
 #ifndef _WIN32
 #include "platform/posix_files.h"
 #endif
