@@ -4,6 +4,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "img_container.h"
 #include "platform/text.h"
 
 namespace ks::container {
@@ -264,18 +265,28 @@ MpsOutcome ReadFamilies(MapReader& reader, const ImgState& img, std::span<const 
     return outcome == MpsOutcome::Read ? MatchMaps(records, names, families) : outcome;
 }
 
-std::vector<FamilyGroup> FamilyGroups(std::span<const std::optional<MapFamily>> families)
+std::vector<FamilyGroup> FamilyGroups(const ContainerMaps& found)
 {
     std::vector<FamilyGroup> groups;
-    for (std::size_t i = 0; i < families.size(); ++i) {
-        const auto id = families[i] ? std::optional(families[i]->familyId) : std::nullopt;
+    for (std::size_t i = 0; i < found.maps.size(); ++i) {
+        const std::optional<MapFamily>& family = found.maps[i].family;
+        const auto id = family ? std::optional(family->familyId) : std::nullopt;
         auto group = std::find_if(groups.begin(), groups.end(), [&](const FamilyGroup& g) { return g.familyId == id; });
         if (group == groups.end()) {
-            group = groups.insert(groups.end(), FamilyGroup{id, families[i] ? families[i]->familyName : "", {}});
+            group = groups.insert(groups.end(), FamilyGroup{id, family ? family->familyName : "", {}});
         }
         group->maps.push_back(i);
     }
     return groups;
+}
+
+bool HasFamilies(const ContainerMaps& found)
+{
+    const auto differs = [&](const MapEntry& map) {
+        return (map.family ? std::optional(map.family->familyId) : std::nullopt) !=
+               (found.maps.front().family ? std::optional(found.maps.front().family->familyId) : std::nullopt);
+    };
+    return !found.maps.empty() && std::any_of(found.maps.begin(), found.maps.end(), differs);
 }
 
 ContainerMaps OnlyMaps(const ContainerMaps& found, std::span<const std::size_t> maps)

@@ -9,10 +9,12 @@
 #include <string_view>
 #include <vector>
 
-#include "img_container.h"
 #include "map_reader.h"
 
 namespace ks::container {
+
+struct ImgState;
+struct ContainerMaps;
 
 // Directory entry fields the family reader uses besides those of the walk.
 inline constexpr std::uint64_t kEntryNameOffset = 1;    // 8 characters, the subfile's name (a map's number)
@@ -100,8 +102,10 @@ struct FamilyGroup {
     std::vector<std::size_t> maps;           // indexes into the container's maps, in directory order
 };
 
-// The families of maps, given per map, in the order of their first map.
-std::vector<FamilyGroup> FamilyGroups(std::span<const std::optional<MapFamily>> families);
+// The families of found's maps, in the order of their first map.
+std::vector<FamilyGroup> FamilyGroups(const ContainerMaps& found);
+// Whether found's maps belong to two families or more (maps without one count as one).
+bool HasFamilies(const ContainerMaps& found);
 
 // found with only the maps at the indexes given, in that order.
 ContainerMaps OnlyMaps(const ContainerMaps& found, std::span<const std::size_t> maps);

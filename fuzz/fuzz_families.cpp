@@ -8,7 +8,7 @@
 #include <cstring>
 #include <unordered_set>
 
-#include "container/families.h"
+#include "container/img_container.h"
 #include "platform/text.h"
 
 namespace {
@@ -73,7 +73,7 @@ void AsRecords(const Bytes& bytes)
     }
 }
 
-// The bytes as a container: its directory's MPS entries and TRE names, then the families.
+// The bytes as a container: the walk, which reads the families too.
 void AsContainer(const Bytes& bytes)
 {
     ReadOnlyFile file(bytes);
@@ -83,25 +83,13 @@ void AsContainer(const Bytes& bytes)
         if (FindMaps(reader, found) != LookupOutcome::Found || found.kind != MapFileKind::Container) {
             return;
         }
-        std::vector<std::int64_t> mps;
-        std::vector<std::string> names;
-        for (std::int64_t at = kFirstEntryOffset; at < found.img.FatEnd && !reader.pastEnd(static_cast<std::uint64_t>(at));
-             at += kEntrySize) {
-            std::array<std::uint8_t, kEntryNameSize + 3> raw{};
-            reader.readBytes(static_cast<std::uint64_t>(at) + kEntryNameOffset, raw);
-            std::string name;
-            for (const std::uint8_t byte : raw) {
-                name += static_cast<char>(byte ^ found.img.XorByte);
-            }
-            if (name.ends_with("MPS")) {
-                mps.push_back(at);
-            } else if (name.ends_with("TRE")) {
-                names.push_back(name.substr(0, kEntryNameSize));
-            }
+        for (const MapEntry& map : found.maps) {
+            KS_FUZZ_CHECK(found.mps == MpsOutcome::Read || !map.family);
+            KS_FUZZ_CHECK(!map.family || (ks::platform::isValidUtf8(map.family->familyName) &&
+                                          ks::platform::isValidUtf8(map.family->description)));
         }
-        std::vector<std::optional<MapFamily>> families;
-        CheckFamilies(ReadFamilies(reader, found.img, mps, names, families), families);
-        KS_FUZZ_CHECK(families.size() == names.size());
+        const auto groups = FamilyGroups(found);
+        KS_FUZZ_CHECK(HasFamilies(found) == (groups.size() >= 2));
     } catch (const ks::platform::RunTimeError&) {
         // an overflowing block size; the walk's own fuzzer checks those
     }

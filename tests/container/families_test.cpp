@@ -2,8 +2,8 @@
 // container mkgmap built, read as it is and with one fault planted per row.
 #include <gtest/gtest.h>
 
-#include "container/families.h"
-#include "platform/platform.h"
+#include "container/img_container.h"
+#include "platform/files.h"
 #include "support/temp_dir.h"
 
 namespace ks::container {
@@ -75,25 +75,10 @@ TEST_P(Families, ReadsTheMpsOrFallsBackToOneGroup)
     MapReader reader(*file);
     ContainerMaps found;
     ASSERT_EQ(FindMaps(reader, found), LookupOutcome::Found);
-    std::vector<std::int64_t> mps;
-    std::vector<std::string> names;
-    for (std::int64_t at = kFirstEntryOffset; at < found.img.FatEnd; at += kEntrySize) {
-        std::string name(kEntryNameSize + 3, ' ');
-        reader.readBytes(static_cast<std::uint64_t>(at) + kEntryNameOffset,
-                         std::span(reinterpret_cast<std::uint8_t*>(name.data()), name.size()));
-        for (char& c : name) {
-            c = static_cast<char>(c ^ found.img.XorByte);
-        }
-        if (name.ends_with("MPS")) {
-            mps.push_back(at);
-        } else if (name.ends_with("TRE")) {
-            names.push_back(name.substr(0, kEntryNameSize));
-        }
-    }
-    std::vector<std::optional<MapFamily>> families;
-    EXPECT_EQ(ReadFamilies(reader, found.img, mps, names, families), GetParam().end);
+    EXPECT_EQ(found.mps, GetParam().end);
     std::vector<std::string> shown;
-    for (const auto& family : families) {
+    for (const MapEntry& map : found.maps) {
+        const auto& family = map.family;
         shown.push_back(!family ? "-" : std::to_string(family->familyId) + " " + family->familyName + " " +
                                             std::to_string(family->mapNumber) + " " + family->description);
     }

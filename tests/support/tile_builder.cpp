@@ -89,7 +89,7 @@ TileBuilder TileBuilder::combined(const std::vector<std::uint8_t>& flags, std::u
 }
 
 TileBuilder TileBuilder::joined(const std::vector<std::uint8_t>& flags, const std::vector<std::uint16_t>& families,
-                                std::uint8_t exponent)
+                                std::uint8_t exponent, const std::string& prefix)
 {
     constexpr std::size_t kBlocksPerEntry = 240;
     constexpr std::uint32_t kFirstNumber = 63300000;
@@ -117,7 +117,7 @@ TileBuilder TileBuilder::joined(const std::vector<std::uint8_t>& flags, const st
     for (const std::uint16_t id : ids) {
         Bytes body(4, 0);
         put(body, 0, 1, 2);
-        put(body, 2, id, 2, "FAMILIE " + std::to_string(id));
+        put(body, 2, id, 2, prefix + std::to_string(id));
         body.push_back(0);
         record('F', body);
     }
@@ -158,6 +158,13 @@ Bytes TileBuilder::kind(const std::string& name)
         {"p", ordinary(0).priority(25).build()}, {"p31", ordinary(0).priority(31).build()},
         {"wide", ordinary(0).priority(0x0119).build()}, {"tre", treFile(0)}, {"tret", treFile(2)},
         {"tre31", treFile(0, 31)}, {"cut", [] { Bytes b = treFile(0); b.resize(0x30); return b; }()},
+        {"fam", joined({0, 0, 2, 2}, {7, 7, 9, 9}).build()}, {"famt", joined({2, 2, 2, 2}, {7, 7, 9, 9}).build()},
+        {"famx", joined({0}, {7}, 9, "\x1b[2J\xe2\x80\xae").build()},
+        {"card", readFile(KS_SAMPLE_DIR "/families.img")}, {"cardo", [] {
+             Bytes b = readFile(KS_SAMPLE_DIR "/families.img");
+             b.at(0x443F) &= 0xFD, b.at(0x503F) &= 0xFD;  // the flag bytes of maps 63290010 and 63290011
+             return b;
+         }()},
     };
     return kinds.at(name);
 }

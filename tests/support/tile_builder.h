@@ -46,16 +46,20 @@ public:
     // A container of maps named by their numbers 63300000, ... with the given
     // flag bytes, in the given families (one id per map), joined as on a GPS
     // unit's card: an MPS subfile with an L record per map and an F record
-    // "FAMILIE id" per family, over as many directory entries as its blocks need.
+    // named prefix + id per family, over as many directory entries as its blocks need.
     static TileBuilder joined(const std::vector<std::uint8_t>& flags, const std::vector<std::uint16_t>& families,
-                              std::uint8_t exponent = 9);
+                              std::uint8_t exponent = 9, const std::string& prefix = "FAMILIE ");
     // A file by a short name, for tables of folders: o and t (an ordinary
     // tile, opaque or transparent), m and M (masked, 0x80 and 0x82), mixed
     // (three maps, the middle one transparent), all and none (all three
     // transparent or opaque), notre, nohead, overflow (broken maps), txt, empty;
     // p, p31 and wide (o with draw priority 25, 31 and 0x0119); tre, tret and
     // tre31 (TRE files of their own: opaque, transparent, priority 31) and cut
-    // (one cut short inside its header).
+    // (one cut short inside its header); fam and famt (joined: maps 63300000 and
+    // 63300001 of family 7 opaque or transparent, 63300002 and 63300003 of
+    // family 9 transparent), famx (one map, its family's name full of
+    // controls); card and cardo (mkgmap's two-family container families.img,
+    // and the same with its contour maps opaque).
     static Bytes kind(const std::string& name);
 
     TileBuilder& masked() { masked_ = true; return *this; }  // every byte exclusive-or'd with 0x5B
