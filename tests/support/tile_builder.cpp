@@ -105,7 +105,7 @@ TileBuilder TileBuilder::joined(const std::vector<std::uint8_t>& flags, const st
         put(body, 0, 1, 2);
         put(body, 2, families.at(k), 2);
         put(body, 4, kFirstNumber + k, 4);
-        const std::string texts = std::string("Serie\0Karte ") + std::to_string(k) + '\0' + "Gebiet" + '\0';
+        const std::string texts = std::string("Serie") + '\0' + "Karte " + std::to_string(k) + '\0' + "Gebiet" + '\0';
         body.insert(body.end(), texts.begin(), texts.end());
         body.resize(body.size() + 8, 0);
         put(body, body.size() - 8, kFirstNumber + k, 4);
@@ -115,10 +115,10 @@ TileBuilder TileBuilder::joined(const std::vector<std::uint8_t>& flags, const st
     std::sort(ids.begin(), ids.end());
     ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
     for (const std::uint16_t id : ids) {
-        Bytes body(4, 0);
+        const std::string name = prefix + std::to_string(id);
+        Bytes body(4 + name.size() + 1, 0);  // the name ends with a zero byte
         put(body, 0, 1, 2);
-        put(body, 2, id, 2, prefix + std::to_string(id));
-        body.push_back(0);
+        put(body, 2, id, 2, name);
         record('F', body);
     }
     const std::uint64_t blockSize = std::uint64_t{1} << exponent;
