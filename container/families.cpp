@@ -1,6 +1,7 @@
 #include "families.h"
 
 #include <algorithm>
+#include <array>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -138,11 +139,13 @@ MpsOutcome ReadMpsBytes(MapReader& reader, const ImgState& img, std::span<const 
         return MpsOutcome::TooLarge;
     }
     std::unordered_set<std::uint16_t> seen;
-    std::vector<std::uint8_t> block;
+    std::array<std::uint8_t, 2 * kEntryBlockCount> list{};
+    std::vector<std::uint8_t> chunk;
     for (const Part& part : parts) {
+        reader.readBytes(part.entry + kEntryBlockOffset, list);  // the whole list at once, then the blocks
         for (std::size_t i = 0; i < kEntryBlockCount && bytes.size() < size; ++i) {
-            const auto number = static_cast<std::uint16_t>(
-                reader.read<std::uint16_t>(part.entry + kEntryBlockOffset + 2 * i) ^ img.XorWord);
+            const auto number =
+                static_cast<std::uint16_t>(le::load<std::uint16_t>(std::span(list).subspan(2 * i).first<2>()) ^ img.XorWord);
             if (number == kBlockListEnd) {
                 break;
             }
@@ -150,12 +153,17 @@ MpsOutcome ReadMpsBytes(MapReader& reader, const ImgState& img, std::span<const 
                 return MpsOutcome::BlockLoop;
             }
             const std::uint64_t offset = std::uint64_t{number} * img.BlockSize;
-            block.resize(std::min<std::size_t>(img.BlockSize, size - bytes.size()));
-            if (reader.pastEnd(offset + block.size() - 1)) {
+            const std::size_t length = std::min<std::size_t>(img.BlockSize, size - bytes.size());
+            if (reader.pastEnd(offset + length - 1)) {
                 return MpsOutcome::PastEnd;
             }
-            reader.readBytes(offset, block);
-            bytes.insert(bytes.end(), block.begin(), block.end());
+            // In pieces that never cross a window boundary, so that the reader's window holds each.
+            for (std::size_t done = 0; done < length; done += chunk.size()) {
+                chunk.resize(std::min<std::size_t>(length - done, MapReader::kWindowSize -
+                                                                      (offset + done) % MapReader::kWindowSize));
+                reader.readBytes(offset + done, chunk);
+                bytes.insert(bytes.end(), chunk.begin(), chunk.end());
+            }
         }
     }
     return bytes.size() < size ? MpsOutcome::CutShort : MpsOutcome::Read;

@@ -4,7 +4,8 @@
 
 #include "container/img_container.h"
 #include "platform/files.h"
-#include "support/temp_dir.h"
+#include "support/scripted_platform.h"
+#include "support/tile_builder.h"
 
 namespace ks::container {
 namespace {
@@ -85,6 +86,30 @@ TEST_P(Families, ReadsTheMpsOrFallsBackToOneGroup)
     const auto expected = GetParam().families.empty() ? std::vector<std::string>(4, "-") : GetParam().families;
     EXPECT_EQ(shown, expected);
     EXPECT_EQ(testing::readFile(path), bytes);
+}
+
+// 150 maps in blocks of 8 KiB: the MPS subfile is larger than the reader's window.
+TEST(Families, ABigMpsInBigBlocksCostsItsOwnReadsOnly)
+{
+    std::vector<std::uint16_t> ids(150, 7);
+    ids.back() = 9;
+    testing::TempDir dir;
+    testing::ScriptedPlatform env;
+    const Bytes bytes = testing::TileBuilder::joined(std::vector<std::uint8_t>(150, 0), ids, 13).build();
+    for (const bool mps : {false, true}) {
+        Bytes file = bytes;
+        file.at(0x609) = mps ? 'M' : 'X';  // the type of the first entry, the MPS subfile's
+        const std::string path = dir.put("J.IMG", file);
+        env.log.clear();
+        const auto opened = env.files.open(path, platform::OpenMode::Probe);
+        MapReader reader(*opened);
+        ContainerMaps found;
+        ASSERT_EQ(FindMaps(reader, found), LookupOutcome::Found);
+        EXPECT_EQ(found.mps, mps ? MpsOutcome::Read : MpsOutcome::NoMps);
+        EXPECT_EQ(found.maps.back().family.value_or(MapFamily{}).familyName, mps ? "FAMILIE 9" : "");
+        EXPECT_EQ(env.count("read"), mps ? 153 : 150) << "one read a map; then the block list and 6 KiB of MPS";
+        EXPECT_EQ(testing::readFile(path), file);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Mps, Families, ::testing::ValuesIn(kFamilies),
