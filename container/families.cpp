@@ -109,50 +109,50 @@ std::string TextFromCodePage(std::string_view text)
     return out;
 }
 
-MpsOutcome ReadMpsBytes(MapReader& reader, const ImgState& img, std::span<const std::int64_t> entries,
+MpsPart ReadMpsPart(MapReader& reader, const ImgState& img, std::uint64_t entry)
+{
+    std::array<std::uint8_t, kEntrySize> bytes{};
+    reader.readBytes(entry, bytes);
+    const auto word = [&](std::uint64_t at) {
+        return static_cast<std::uint16_t>(le::load<std::uint16_t>(std::span(bytes).subspan(at).first<2>()) ^ img.XorWord);
+    };
+    MpsPart part;
+    part.number = word(kEntryPartOffset);
+    for (std::size_t i = 0; i < kEntryNameSize; ++i) {
+        part.name += static_cast<char>(bytes[kEntryNameOffset + i] ^ img.XorByte);
+    }
+    part.size = le::load<std::uint32_t>(std::span(bytes).subspan<kEntrySizeOffset, 4>()) ^ img.XorLong;
+    for (std::size_t i = 0; i < kEntryBlockCount && word(kEntryBlockOffset + 2 * i) != kBlockListEnd; ++i) {
+        part.blocks.push_back(word(kEntryBlockOffset + 2 * i));
+    }
+    return part;
+}
+
+MpsOutcome ReadMpsBytes(MapReader& reader, const ImgState& img, std::vector<MpsPart> parts,
                         std::vector<std::uint8_t>& bytes)
 {
     bytes.clear();
-    if (entries.empty()) {
+    if (parts.empty()) {
         return MpsOutcome::NoMps;
     }
-    struct Part {
-        std::uint16_t number;
-        std::uint64_t entry;
-    };
-    std::vector<Part> parts;
-    std::array<std::uint8_t, kEntryNameSize> first{}, name{};
-    for (const std::int64_t at : entries) {
-        const auto entry = static_cast<std::uint64_t>(at);
-        const auto part = static_cast<std::uint16_t>(reader.read<std::uint16_t>(entry + kEntryPartOffset) ^ img.XorWord);
-        reader.readBytes(entry + kEntryNameOffset, parts.empty() ? first : name);
-        if (parts.empty() || name == first) {
-            parts.push_back({part, entry});
-        }
-    }
-    std::stable_sort(parts.begin(), parts.end(), [](const Part& a, const Part& b) { return a.number < b.number; });
+    const std::string name = parts.front().name;
+    std::erase_if(parts, [&](const MpsPart& part) { return part.name != name; });
+    std::stable_sort(parts.begin(), parts.end(), [](const MpsPart& a, const MpsPart& b) { return a.number < b.number; });
     if (parts.front().number != 0) {
         return MpsOutcome::CutShort;  // the part that gives the size is missing
     }
-    const std::uint32_t size = reader.read<std::uint32_t>(parts.front().entry + kEntrySizeOffset) ^ img.XorLong;
+    const std::uint32_t size = parts.front().size;
     if (size > kLargestMps) {
         return MpsOutcome::TooLarge;
     }
     std::unordered_set<std::uint16_t> seen;
-    std::array<std::uint8_t, 2 * kEntryBlockCount> list{};
     std::vector<std::uint8_t> chunk;
-    for (const Part& part : parts) {
-        reader.readBytes(part.entry + kEntryBlockOffset, list);  // the whole list at once, then the blocks
-        for (std::size_t i = 0; i < kEntryBlockCount && bytes.size() < size; ++i) {
-            const auto number =
-                static_cast<std::uint16_t>(le::load<std::uint16_t>(std::span(list).subspan(2 * i).first<2>()) ^ img.XorWord);
-            if (number == kBlockListEnd) {
-                break;
-            }
-            if (!seen.insert(number).second) {
+    for (const MpsPart& part : parts) {
+        for (std::size_t i = 0; i < part.blocks.size() && bytes.size() < size; ++i) {
+            if (!seen.insert(part.blocks[i]).second) {
                 return MpsOutcome::BlockLoop;
             }
-            const std::uint64_t offset = std::uint64_t{number} * img.BlockSize;
+            const std::uint64_t offset = std::uint64_t{part.blocks[i]} * img.BlockSize;
             const std::size_t length = std::min<std::size_t>(img.BlockSize, size - bytes.size());
             if (reader.pastEnd(offset + length - 1)) {
                 return MpsOutcome::PastEnd;
@@ -257,13 +257,13 @@ MpsOutcome MatchMaps(const MpsRecords& records, std::span<const std::string> nam
     return MpsOutcome::Read;
 }
 
-MpsOutcome ReadFamilies(MapReader& reader, const ImgState& img, std::span<const std::int64_t> mpsEntries,
+MpsOutcome ReadFamilies(MapReader& reader, const ImgState& img, std::vector<MpsPart> mpsParts,
                         std::span<const std::string> names, std::vector<std::optional<MapFamily>>& families)
 {
     families.assign(names.size(), std::nullopt);
     std::vector<std::uint8_t> bytes;
     MpsRecords records;
-    MpsOutcome outcome = ReadMpsBytes(reader, img, mpsEntries, bytes);
+    MpsOutcome outcome = ReadMpsBytes(reader, img, std::move(mpsParts), bytes);
     if (outcome == MpsOutcome::Read) {
         for (std::uint8_t& byte : bytes) {
             byte ^= img.XorByte;

@@ -74,11 +74,23 @@ std::string_view MpsOutcomeText(MpsOutcome outcome);
 // text as UTF-8: kept when it is valid UTF-8, else read as Windows-1252.
 std::string TextFromCodePage(std::string_view text);
 
+// One directory entry of an MPS subfile, decoded.
+struct MpsPart {
+    std::uint16_t number = 0;           // the part number: 0 starts the subfile
+    std::string name;                   // the subfile's name
+    std::uint32_t size = 0;             // the subfile's size, as part 0 gives it
+    std::vector<std::uint16_t> blocks;  // the part's block list, up to its end mark
+};
+
+// Decodes the MPS directory entry at entry; the walk calls it while the entry
+// lies in the reader's window. Throws the file layer's RunTimeError.
+MpsPart ReadMpsPart(MapReader& reader, const ImgState& img, std::uint64_t entry);
+
 // Collects the bytes of the MPS subfile whose directory entries (every part,
-// in any order) start at entries, through the block lists that the parts
-// continue in part order; only the parts named as the first one are read.
-// Throws the file layer's RunTimeError.
-MpsOutcome ReadMpsBytes(MapReader& reader, const ImgState& img, std::span<const std::int64_t> entries,
+// in any order) are parts, through the block lists that the parts continue
+// in part order; only the parts named as the first one count. Throws the
+// file layer's RunTimeError.
+MpsOutcome ReadMpsBytes(MapReader& reader, const ImgState& img, std::vector<MpsPart> parts,
                         std::vector<std::uint8_t>& bytes);
 
 // Reads the L and F records of an MPS subfile's bytes; skips other records.
@@ -92,7 +104,7 @@ MpsOutcome MatchMaps(const MpsRecords& records, std::span<const std::string> nam
 
 // All of the above: the family of every map named in names, or none at all
 // when the reading ends other than Read. Throws the file layer's RunTimeError.
-MpsOutcome ReadFamilies(MapReader& reader, const ImgState& img, std::span<const std::int64_t> mpsEntries,
+MpsOutcome ReadFamilies(MapReader& reader, const ImgState& img, std::vector<MpsPart> mpsParts,
                         std::span<const std::string> names, std::vector<std::optional<MapFamily>>& families);
 
 // The maps of one family (or of none) in a container.

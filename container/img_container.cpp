@@ -165,7 +165,7 @@ LookupOutcome FindMaps(MapReader& reader, ContainerMaps& found)
     // The directory lies before the data: the first TRE subfile found ends it,
     // however far FatEnd reaches (a TRE header read as an entry would look like one).
     std::uint64_t dataStart = UINT64_MAX;
-    std::vector<std::int64_t> mpsEntries;  // every part of the MPS subfile, where the maps' families are
+    std::vector<MpsPart> mpsParts;  // every part of the MPS subfile, where the maps' families are
     std::vector<std::string> names;        // of each map's TRE entry
     for (img.FatPos = kFirstEntryOffset; img.FatPos <= limit && static_cast<std::uint64_t>(img.FatPos) < dataStart;
          img.FatPos += kEntrySize) {
@@ -175,7 +175,7 @@ LookupOutcome FindMaps(MapReader& reader, ContainerMaps& found)
         }
         const std::uint32_t type = (reader.read<std::uint32_t>(entry + kEntryTypeOffset) ^ img.XorLong) & kTypeMask;
         if (type == kTypeMps) {
-            mpsEntries.push_back(img.FatPos);
+            mpsParts.push_back(ReadMpsPart(reader, img, entry));  // while the entry is in the window
         }
         if (type != kTypeTre || (reader.read<std::uint16_t>(entry + kEntryPartOffset) ^ img.XorWord) != 0) {
             continue;  // another subfile, or a later part of a TRE subfile
@@ -211,7 +211,7 @@ LookupOutcome FindMaps(MapReader& reader, ContainerMaps& found)
     }
     img.TreFlags = first.TreFlags;
     std::vector<std::optional<MapFamily>> families;
-    found.mps = ReadFamilies(reader, img, mpsEntries, names, families);
+    found.mps = ReadFamilies(reader, img, std::move(mpsParts), names, families);
     for (std::size_t i = 0; i < found.maps.size(); ++i) {
         found.maps[i].family = std::move(families[i]);
     }
