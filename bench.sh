@@ -14,8 +14,8 @@ How the options map to ks_bench and Google Benchmark's flags:
   --sizes N,N      folders of N tiles (default 1000,10000)     KS_BENCH_SIZES=N,N
   --tiles A,B      tile forms (default contour,compact)         --benchmark_filter=PART/(A|B)/
   --only A,B       parts (default floor,list,batch,noflush      --benchmark_filter=(PART|...)/
-                   and containers): floor = floor, guarded and
-                   floor-ro; noflush = no-flush; scripted =
+                   and containers): floor = floor, guarded,
+                   floor-ro, safe-floor, write-floor; noflush = no-flush; scripted =
                    list-scripted; containers = container;
                    perfile = batch-per-file (flushed per file)
   --no-containers  leaves the containers out of the filter
@@ -53,7 +53,7 @@ while [ $# -gt 0 ]; do
     shift
 done
 [ -n "$slow" ] && sizes=${sizes:-1000} repeats=${repeats:-3} pass=(--benchmark_min_time=0.01 "${pass[@]}")
-parts=$(echo ",$only," | sed -e 's/,floor,/,floor,guarded,floor-ro,/; s/,noflush,/,no-flush,/' \
+parts=$(echo ",$only," | sed -e 's/,floor,/,floor,guarded,floor-ro,safe-floor,write-floor,/; s/,noflush,/,no-flush,/' \
     -e 's/,scripted,/,list-scripted,/; s/,containers,/,/; s/,perfile,/,batch-per-file,/; s/^,//; s/,$//; s/,/|/g')
 [[ ",$only," == *,containers,* ]] && containers=container
 filter="^((${parts:-none}${window})/(${tiles//,/|})/"

@@ -62,12 +62,72 @@ std::optional<std::uint64_t> firstTreHeader(const std::uint8_t* bytes, std::size
     return std::nullopt;
 }
 
+// Reads the flag byte of the tile open at fd as the floor does: the first 4 KiB
+// (the directory), then the TRE header unless that read held it. Returns the
+// flag byte's offset, or nothing when there is no TRE header.
+std::optional<std::uint64_t> readFlags(int fd, std::uint8_t& flags)
+{
+    std::uint8_t directory[kDirectoryRead];
+    const ssize_t got = ::pread(fd, directory, sizeof directory, 0);
+    const auto tre = firstTreHeader(directory, got < 0 ? 0 : static_cast<std::size_t>(got));
+    flags = 0;
+    if (tre && *tre + kTreHeaderSpan <= static_cast<std::uint64_t>(got)) {
+        flags = directory[*tre + kTreHeaderSpan - 1];
+    } else if (tre && ::pread(fd, directory, kTreHeaderSpan, off_t(*tre)) == ssize_t{kTreHeaderSpan}) {
+        flags = directory[kTreHeaderSpan - 1];
+    } else {
+        return std::nullopt;
+    }
+    return *tre + kTreHeaderSpan - 1;
+}
+
 // The floor: what any tool must do at least to tell the transparency of every
 // tile of a folder. Enumerates the folder; per regular file opens it with
 // openFlags by its name in the folder, reads the first 4 KiB (the directory),
 // reads the TRE header unless that read held it, and closes it. guarded adds
 // the program's two checks: a stat of the type before the open, an fstat of
 // the identity after it. Returns how many transparent tiles it saw.
+long floorPass(const std::string& folder, int openFlags, bool guarded);
+
+// The safe floor: the calls the file layer's look makes and nothing else. Per
+// regular file an O_PATH open by its name in the folder, its fstat (a regular
+// file its owner may write), the reopen through /proc/self/fd with openFlags,
+// the floor's reads and two closes.
+long safeFloorPass(const std::string& folder, int openFlags)
+{
+    const std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(folder.c_str()), ::closedir);
+    long transparent = 0;
+    while (const dirent* entry = dir ? ::readdir(dir.get()) : nullptr) {
+        struct stat info {};
+        const Fd look{entry->d_type == DT_REG ? ::openat(::dirfd(dir.get()), entry->d_name, O_PATH | O_CLOEXEC) : -1};
+        if (look.fd < 0 || ::fstat(look.fd, &info) != 0 || !S_ISREG(info.st_mode) || (info.st_mode & S_IWUSR) == 0) {
+            continue;
+        }
+        const std::string through = "/proc/self/fd/" + std::to_string(look.fd);
+        const Fd fd{::open(through.c_str(), openFlags | O_CLOEXEC | O_NOCTTY | O_NONBLOCK)};
+        std::uint8_t flags = 0;
+        transparent += fd.fd >= 0 && readFlags(fd.fd, flags) && (flags & kTransparentBit) != 0 ? 1 : 0;
+    }
+    return transparent;
+}
+
+// The batch's floor: per regular file the floor's open and reads, the one-byte
+// write that sets (or clears) the transparency bit, the close; then one syncfs
+// of the folder's file system. Returns how many files it wrote.
+long writeFloorPass(const std::string& folder, bool transparent)
+{
+    const std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(folder.c_str()), ::closedir);
+    long written = 0;
+    while (const dirent* entry = dir ? ::readdir(dir.get()) : nullptr) {
+        const Fd fd{entry->d_type == DT_REG ? ::openat(::dirfd(dir.get()), entry->d_name, O_RDWR | O_CLOEXEC) : -1};
+        std::uint8_t flags = 0;
+        const auto at = fd.fd < 0 ? std::nullopt : readFlags(fd.fd, flags);
+        const auto now = static_cast<std::uint8_t>(transparent ? flags | kTransparentBit : flags & ~kTransparentBit);
+        written += at && ::pwrite(fd.fd, &now, 1, off_t(*at)) == 1 ? 1 : 0;
+    }
+    return dir && ::syncfs(::dirfd(dir.get())) == 0 ? written : -1;
+}
+
 long floorPass(const std::string& folder, int openFlags, bool guarded)
 {
     const std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(folder.c_str()), ::closedir);
@@ -293,6 +353,26 @@ void floorBench(benchmark::State& state, const TileForm* form, int openFlags, bo
     });
 }
 
+void safeFloorBench(benchmark::State& state, const TileForm* form)
+{
+    const Folder& folder = folderOf(*form, state.range(0));
+    timePasses(state, true, [&] {
+        return safeFloorPass(folder.dir.path(), O_RDWR) == (folder.transparent ? state.range(0) : 0);
+    });
+}
+
+void writeFloorBench(benchmark::State& state, const TileForm* form)
+{
+    Folder& folder = folderOf(*form, state.range(0));
+    timePasses(state, true, [&] {
+        state.PauseTiming();
+        ::sync();
+        folder.transparent = !folder.transparent;
+        state.ResumeTiming();
+        return writeFloorPass(folder.dir.path(), folder.transparent) == state.range(0);
+    });
+}
+
 void listBench(benchmark::State& state, const TileForm* form)
 {
     PosixFileLayer posix;
@@ -444,6 +524,8 @@ int main(int argc, char** argv)
         add("floor" + tiles, "files", sizes, floorBench, &form, O_RDWR, false);
         add("guarded" + tiles, "files", sizes, floorBench, &form, O_RDWR, true);
         add("floor-ro" + tiles, "files", sizes, floorBench, &form, O_RDONLY, false);
+        add("safe-floor" + tiles, "files", sizes, safeFloorBench, &form);
+        add("write-floor" + tiles, "files", sizes, writeFloorBench, &form);
         add("list" + tiles, "files", sizes, listBench, &form);
         add("list-scripted" + tiles, "files", sizes, listScriptedBench, &form);
         add("batch" + tiles, "files", sizes, batchBench, &form, WrappedFiles::Flush::PerBatch);

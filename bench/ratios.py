@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """The tables of docs/performance.md from ks_bench's JSON (--benchmark_out):
 per-file times in us, median (min-max) over the repetitions, from the library's
-rate; the ratios list/floor, list/guarded, batch/no-flush and flush per file /
+rate; the ratios list/floor, list/guarded, list/safe-floor, batch/no-flush and flush per file /
 flush per batch, of the medians; and the counters."""
 import json, re, sys
 
@@ -40,12 +40,16 @@ def table(head, lines):
 
 print(f"load average at the start: {run['context'].get('load_avg')}")
 folders = [(k, s) for k, s in rows.items() if k[0] not in ("packed", "spread")]
-table(["tiles", "files", "floor", "guarded", "floor-ro", "list", "list/floor", "list/guarded", "list-scripted"],
-      [[t, f"{n:,}", fmt(per(s, "floor")), fmt(per(s, "guarded")), fmt(per(s, "floor-ro")), fmt(per(s, "list")),
-        ratio(per(s, "list"), per(s, "floor")), ratio(per(s, "list"), per(s, "guarded")), fmt(per(s, "list-scripted"))]
+table(["tiles", "files", "floor", "guarded", "floor-ro", "safe-floor", "list", "list/floor", "list/guarded",
+       "list/safe-floor", "list-scripted"],
+      [[t, f"{n:,}", fmt(per(s, "floor")), fmt(per(s, "guarded")), fmt(per(s, "floor-ro")), fmt(per(s, "safe-floor")),
+        fmt(per(s, "list")), ratio(per(s, "list"), per(s, "floor")), ratio(per(s, "list"), per(s, "guarded")),
+        ratio(per(s, "list"), per(s, "safe-floor")), fmt(per(s, "list-scripted"))]
        for (t, n), s in folders if "list" in s or "floor" in s])
-table(["tiles", "files", "batch", "no-flush", "batch/no-flush", "finish", "flush", "RSS B/f", "heap B/f"],
+table(["tiles", "files", "batch", "no-flush", "batch/no-flush", "write-floor", "batch/write-floor", "finish", "flush",
+       "RSS B/f", "heap B/f"],
       [[t, f"{n:,}", fmt(per(s, "batch")), fmt(per(s, "no-flush")), ratio(per(s, "batch"), per(s, "no-flush")),
+        fmt(per(s, "write-floor")), ratio(per(s, "batch"), per(s, "write-floor")),
         counter(s, "batch", "finish_us", 2), counter(s, "batch", "flush_us", 2), counter(s, "list", "rss_per_file"),
         counter(s, "list", "heap_per_file")] for (t, n), s in folders if {"batch", "no-flush", "list"} & s.keys()])
 table(["tiles", "files", "window µs/file", "RSS B/f", "heap B/f"],

@@ -75,6 +75,7 @@ struct FileReport {
     bool repeat = false;      // the file was handled already under this or another name: its report stands
     std::vector<FamilyReport> families;    // status of a container with two families or more
     std::vector<container::MapEntry> list;  // the maps command's maps
+    bool notRegular = false;  // it could not be opened for not being a regular file (a folder, maybe)
 };
 
 bool isProblem(State state)
@@ -138,13 +139,13 @@ std::string inBundle(const std::string& file, const std::string& path)
     return printable(file.substr(std::min(start, file.size())));
 }
 
-// Why a change could not be made to a map; empty when it could.
-std::string changeProblem(container::LookupOutcome outcome)
+// Why a change could not be made to a map, found before anything (or, in a bundle, something) was written.
+std::string changeProblem(container::LookupOutcome outcome, bool nothingWritten)
 {
+    const std::string written = nothingWritten ? "; nothing was written" : "";
     switch (outcome) {
-    case container::LookupOutcome::NoPriority: return "a map has no draw priority field; nothing was written";
-    case container::LookupOutcome::WidePriority:
-        return "a map's draw priority has non-zero upper bytes; nothing was written";
+    case container::LookupOutcome::NoPriority: return "a map has no draw priority field" + written;
+    case container::LookupOutcome::WidePriority: return "a map's draw priority has non-zero upper bytes" + written;
     default: return "a map's TRE header is no longer there";
     }
 }
@@ -182,19 +183,24 @@ public:
 
 private:
     bool writing() const { return options_.changes() && !options_.dryRun; }
+    // A change locks the file; a look that writes nothing does not even open it for writing.
+    platform::OpenMode openMode() const { return writing() ? platform::OpenMode::Change : platform::OpenMode::Report; }
 
     // Opens a plain map file (a bundle's TRE files are opened one by one later); false when it cannot be.
     bool open()
     {
         try {
-            if (!bundle_) {
-                file_ = pending_.open(report_.path, writing() ? platform::OpenMode::Change : platform::OpenMode::Probe);
+            if (bundle_) {
+                report_.id = files_.folderId(report_.path);  // named twice or through a link: one outcome
+            } else {
+                file_ = pending_.open(report_.path, openMode());
                 report_.id = file_->id();
             }
             return true;
         } catch (const RunTimeError& e) {
             report_.state = stateOf(e);
             report_.message = e.english();
+            report_.notRegular = e.failure() == Failure::NotRegular;
             return false;
         }
     }
@@ -210,7 +216,9 @@ private:
     {
         container::LookupOutcome outcome = container::LookupOutcome::NotImg;
         if (bundle_) {
-            outcome = container::FindBundleMaps(files_, report_.path, found_);
+            outcome = pending_.makingRoom([&] {  // the waiting files may hold every descriptor
+                return container::FindBundleMaps(files_, report_.path, found_, platform::OpenMode::Report);
+            });
         } else {
             container::MapReader reader(*file_);
             outcome = container::FindMaps(reader, found_);
@@ -303,12 +311,11 @@ private:
     void refused(container::LookupOutcome outcome)
     {
         report_.state = written_ > 0 ? State::Error : stateOf(outcome);
-        if (written_ > 0 || outcome != container::LookupOutcome::TreBad) {
-            report_.message = changeProblem(outcome);
-        }
         if (written_ > 0) {
-            report_.message = inBundle(found_.files[at_], report_.path) + ": " + report_.message +
+            report_.message = inBundle(found_.files[at_], report_.path) + ": " + changeProblem(outcome, false) +
                               "; the bundle may be partly switched";
+        } else if (outcome != container::LookupOutcome::TreBad) {
+            report_.message = changeProblem(outcome, true);
         }
     }
 
@@ -382,11 +389,7 @@ public:
             if (stopping()) {
                 break;
             }
-            if (files_.isFolder(path) && !container::IsBundle(files_, path)) {
-                handleFolder(path);
-            } else {
-                handle(path);
-            }
+            handle(path, true);
         }
         pending_.flush();
         if (options_.json) {
@@ -410,13 +413,21 @@ private:
     // Whether to switch no further file: after a signal, or once stdout has failed or broken.
     bool stopping()
     {
-        outFailed_ = outFailed_ || !out_ || (outBroken_ && outBroken_());
+        // Only a switch needs the look at stdout before it: without one, each line is written at once and
+        // a failed write shows there.
+        const bool switching = options_.changes() && !options_.dryRun;
+        outFailed_ = outFailed_ || !out_ || (switching && outBroken_ && outBroken_());
         return outFailed_ || gStopSignal.load() != 0;
     }
 
-    void handle(const std::string& path)
+    // Handles the file at path; a named folder (folderAllowed), which its open refuses, stands for its files.
+    void handle(const std::string& path, bool folderAllowed = false)
     {
         FileReport report = FileJob(pending_, path, options_).run(handled_);
+        if (folderAllowed && report.notRegular && files_.isFolder(path)) {
+            handleFolder(path);  // asked only now: a file's own look answers for every file
+            return;
+        }
         for (const auto& failed : unclaimed_) {  // flushed while its own file was still being switched
             markUnflushed(report, failed);
         }
@@ -424,6 +435,7 @@ private:
         // A report waits for the files before it, so that the lines keep their order.
         if (pending_.empty()) {
             emit(report);
+            flushOut();
         } else {
             waiting_.push_back(std::move(report));
         }
@@ -445,6 +457,7 @@ private:
         for (const FileReport& report : waiting_) {
             emit(report);
         }
+        flushOut();
         waiting_.clear();
     }
 
@@ -453,7 +466,11 @@ private:
         if (report.path == failed.item && !report.repeat && report.changed.value_or(false)) {
             report.state = State::Error;
             report.changed.reset();
-            report.message = "the new flag byte may not have reached the medium: " + failed.error.english();
+            report.message = failed.path == failed.item  // else a bundle's TRE file
+                                 ? "the new flag byte may not have reached the medium: " + failed.error.english()
+                                 : inBundle(failed.path, failed.item) +
+                                       ": the new flag byte may not have reached the medium, the bundle may be partly "
+                                       "switched: " + failed.error.english();
         }
     }
 
@@ -469,6 +486,7 @@ private:
         const bool problem = isProblem(report.state);
         problem_ = problem_ || problem;
         if (!report.message.empty()) {
+            out_ << std::flush;  // the lines before it first
             err_ << "imgflag: " << printable(report.path) << ": " << report.message << '\n' << std::flush;
         }
         if (options_.quiet && !problem) {
@@ -492,7 +510,13 @@ private:
                 out_ << '-' << report.priorities->second;
             }
         }
-        out_ << '\n' << std::flush;
+        out_ << '\n';
+    }
+
+    // Writes the lines emitted so far, a group of them in one go.
+    void flushOut()
+    {
+        out_ << std::flush;
         outFailed_ = outFailed_ || !out_;
     }
 
@@ -508,8 +532,6 @@ private:
                  << (family && !family->description.empty() ? printable(family->description) : "-") << '\t'
                  << (map.DrawPriority ? "priority " + std::to_string(*map.DrawPriority) : "-") << '\n';
         }
-        out_ << std::flush;
-        outFailed_ = outFailed_ || !out_;
     }
 
     // Every regular file and map bundle directly in folder, and with -r
@@ -664,14 +686,10 @@ path, map number, family id, family name, map description, draw priority), and
 An overlay shows over a base map only when it is transparent and has the
 higher draw priority (drawn later). mkgmap's default is 25; overlays often
 use 30 or 31:
-  imgflag transparent contours.img
-  imgflag priority --set 31 contours.img
 
-Standard output is looked at before each file: once it has broken, imgflag
-switches no further file. On Linux a closed pipe shows at once; a failed write
-(a full disk, or on Windows a closed pipe) only at the next lines, which come
-up to 256 files at a time: the files switched meanwhile keep their new state
-and their lines are lost.
+  imgflag transparent contours.img
+
+  imgflag priority --set 31 contours.img
 
 Exit status: 0 when every file was a map and every requested change was made,
 1 when some file was not a map, could not be read or could not be changed, or
@@ -687,41 +705,104 @@ void requestStop(int signal)
 
 namespace {
 
+constexpr const char* kCommandList = "the commands are status, transparent, opaque, priority and maps";
+constexpr const char* kPriorityRange = "N is a whole number from 0 to 31, in decimal digits";
+
+// The command being parsed when the parser stopped, or none.
+std::string commandOf(const CLI::App* app)
+{
+    const auto parsed = app->get_subcommands();
+    return parsed.empty() ? "" : parsed.front()->get_name();
+}
+
+// A usage error in the program's own words: what was wrong and what is allowed, then where help is.
+std::string usageMessage(const std::string& command, const std::string& what)
+{
+    return "imgflag: " + (command.empty() ? "" : command + ": ") + what + "\nTry 'imgflag " +
+           (command.empty() ? "" : command + " ") + "--help' for more information.\n";
+}
+
+// The options that command takes, for a message.
+std::string optionsOf(const std::string& command)
+{
+    return command.empty()                           ? "the options are --json, --dry-run, -q, -r, --help and --version"
+           : command == "status" || command == "maps" ? "the options are --family, --json, -q and -r"
+           : command == "priority"                    ? "the options are --set N, --family, --json, --dry-run, -q and -r"
+                                                      : "the options are --family, --json, --dry-run, -q and -r";
+}
+
+// What the parser found wrong, as usageMessage says it.
+std::string parseProblem(const CLI::App* app, const CLI::Error& e)
+{
+    const std::string command = commandOf(app);
+    const std::vector<std::string> rest = app->remaining();
+    if (!rest.empty() && command.empty() && !rest.front().starts_with("-")) {
+        return usageMessage("", "unknown command '" + rest.front() + "'; " + kCommandList);
+    }
+    if (!rest.empty() && rest.front().starts_with("-")) {
+        return usageMessage(command, "unknown option '" + rest.front() + "'; " + optionsOf(command));
+    }
+    if (dynamic_cast<const CLI::RequiredError*>(&e) != nullptr) {
+        return command.empty() ? usageMessage("", std::string("no command given; ") + kCommandList)
+                               : usageMessage(command, "no PATH given; name at least one map file or folder");
+    }
+    if (dynamic_cast<const CLI::ArgumentMismatch*>(&e) != nullptr && command == "priority") {
+        return usageMessage(command, std::string("--set needs one value N; ") + kPriorityRange);
+    }
+    return usageMessage(command, e.what());
+}
+
+// The draw priority that text gives in decimal digits only (leading zeros
+// allowed), when it is one from 0 to kHighestPriority.
+std::optional<int> decimalPriority(const std::string& text)
+{
+    if (text.empty() || !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        return std::nullopt;
+    }
+    const std::string digits = text.substr(std::min(text.find_first_not_of('0'), text.size() - 1));
+    if (digits.size() > 2 || std::stoi(digits) > int{container::kHighestPriority}) {
+        return std::nullopt;
+    }
+    return std::stoi(digits);
+}
+
 // Teaches app the command line, filling options; returns the commands in the order of Command.
-std::array<CLI::App*, 5> describeCommandLine(CLI::App& app, Options& options)
+std::array<CLI::App*, 5> describeCommandLine(CLI::App& app, Options& options, std::string& priorityText)
 {
     app.set_version_flag("--version", std::string("imgflag ") + KS_VERSION);
     app.require_subcommand(1, 1);
     app.fallthrough();
     app.footer(kFooter);
-    app.failure_message([](const CLI::App* parsed, const CLI::Error& e) {
-        std::string what = e.what();
-        const std::vector<std::string> rest = parsed->remaining();
-        if (parsed->get_subcommands().empty() && !rest.empty() && !rest.front().starts_with("-")) {
-            what = "unknown command '" + rest.front() + "'";
-        }
-        return "imgflag: " + what + "\nTry 'imgflag --help' for more information.\n";
-    });
+    app.failure_message(parseProblem);
 
-    app.add_flag("--json", options.json, "Print the report as JSON");
-    app.add_flag("--dry-run", options.dryRun, "Report what would change and write nothing");
-    app.add_flag("-q,--quiet", options.quiet, "Print only problems");
-    app.add_flag("-r,--recursive", options.recursive, "Descend into subfolders");
-
-    const std::pair<const char*, const char*> commands[] = {
-        {"status", "Report each map file's state"},
-        {"transparent", "Set the transparency bit of every map"},
-        {"opaque", "Clear the transparency bit of every map"},
-        {"priority", "Report the draw priority of every map, or set it"},
-        {"maps", "List every map of each file: state, map number, family, description, draw priority"},
+    const struct {
+        const char* name;
+        const char* description;
+        bool changes;
+    } commands[] = {
+        {"status", "Report each map file's state", false},
+        {"transparent", "Set the transparency bit of every map", true},
+        {"opaque", "Clear the transparency bit of every map", true},
+        {"priority", "Report the draw priority of every map, or set it with --set", true},
+        {"maps", "List every map of each file: state, map number, family, description, draw priority", false},
     };
     std::array<CLI::App*, 5> subcommands{};
+    // The options go before or after the command; each command's help lists those that apply to it.
+    const auto addFlags = [&](CLI::App& to, bool changes) {
+        to.add_flag("--json", options.json, "Print the report as JSON");
+        if (changes) {
+            to.add_flag("--dry-run", options.dryRun, "Report what would change and write nothing");
+        }
+        to.add_flag("-q,--quiet", options.quiet, "Print only problems");
+        to.add_flag("-r,--recursive", options.recursive, "Descend into subfolders");
+    };
+    addFlags(app, true);
     for (std::size_t i = 0; i < subcommands.size(); ++i) {
-        subcommands[i] = app.add_subcommand(commands[i].first, commands[i].second);
+        subcommands[i] = app.add_subcommand(commands[i].name, commands[i].description);
+        addFlags(*subcommands[i], commands[i].changes);
     }
-    subcommands[3]->add_option("--set", options.priority, "Give every map draw priority N (0 to 31)")
-        ->option_text("N")
-        ->check(CLI::Range(0, int{container::kHighestPriority}));
+    subcommands[3]->add_option("--set", priorityText, "Give every map draw priority N (0 to 31, decimal)")
+        ->option_text("N");
     for (CLI::App* sub : subcommands) {
         sub->add_option("--family", options.families,
                         "Only the maps of this map family, by id or name (repeatable); a file without them "
@@ -733,6 +814,27 @@ std::array<CLI::App*, 5> describeCommandLine(CLI::App& app, Options& options)
     return subcommands;
 }
 
+// Checks what the parser let through; an empty string when all is well, else the usage message.
+std::string checkOptions(Options& options, const std::optional<std::string>& priorityText)
+{
+    const std::string command = options.command == Command::Status        ? "status"
+                                : options.command == Command::Transparent ? "transparent"
+                                : options.command == Command::Opaque      ? "opaque"
+                                                                          : "priority";
+    if (std::find(options.paths.begin(), options.paths.end(), "") != options.paths.end()) {
+        return usageMessage(command, "an empty PATH names no file; name a map file or folder");
+    }
+    if (priorityText) {
+        const auto priority = decimalPriority(*priorityText);
+        if (!priority) {
+            return usageMessage(command, "--set '" + printable(*priorityText) + "' is no draw priority; " +
+                                             kPriorityRange);
+        }
+        options.priority = *priority;
+    }
+    return "";
+}
+
 }  // namespace
 
 int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, platform::FileLayer& files,
@@ -742,7 +844,8 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
                  "byte per map.",
                  "imgflag"};
     Options options;
-    const auto subcommands = describeCommandLine(app, options);
+    std::string priorityText;
+    const auto subcommands = describeCommandLine(app, options, priorityText);
     // The parser takes the arguments after the program name, last one first.
     std::vector<std::string> reversed(args.rbegin(), args.rend());
     if (!reversed.empty()) {
@@ -756,6 +859,11 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     const auto chosen = std::find_if(subcommands.begin(), subcommands.end(), [](CLI::App* sub) { return sub->parsed(); });
     options.command = chosen == subcommands.end() ? Command::Status
                                                   : static_cast<Command>(chosen - subcommands.begin());
+    const auto setGiven = subcommands[3]->get_option("--set")->count() > 0 ? std::optional(priorityText) : std::nullopt;
+    if (const std::string problem = checkOptions(options, setGiven); !problem.empty()) {
+        err << problem;
+        return kExitUsage;
+    }
     return Runner(options, out, err, files, outBroken).run();
 }
 

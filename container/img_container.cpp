@@ -239,7 +239,8 @@ bool IsBundle(platform::FileLayer& files, const std::string& path)
 }
 
 
-LookupOutcome FindBundleMaps(platform::FileLayer& files, const std::string& path, ContainerMaps& found)
+LookupOutcome FindBundleMaps(platform::FileLayer& files, const std::string& path, ContainerMaps& found,
+                             platform::OpenMode mode)
 {
     found = ContainerMaps{};
     found.kind = MapFileKind::Bundle;
@@ -250,7 +251,7 @@ LookupOutcome FindBundleMaps(platform::FileLayer& files, const std::string& path
     for (std::size_t i = 0; i < found.files.size(); ++i) {
         ContainerMaps one;
         {
-            const auto file = files.open(found.files[i], platform::OpenMode::Probe);
+            const auto file = files.open(found.files[i], mode);
             MapReader reader(*file);
             if (FindMaps(reader, one) != LookupOutcome::Found || one.kind != MapFileKind::RawTre) {
                 return LookupOutcome::TreBad;

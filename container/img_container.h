@@ -128,10 +128,11 @@ LookupOutcome FindMaps(MapReader& reader, ContainerMaps& found);
 bool IsBundle(platform::FileLayer& files, const std::string& path);
 // Whether a folder's name is a map bundle's.
 bool IsBundleName(std::string_view name);
-// Walks every TRE file of the bundle at path, each opened to be looked at
-// and closed again. Throws the file layer's RunTimeError; the file it
-// concerns is then found.files[found.maps.size()] when that exists.
-LookupOutcome FindBundleMaps(platform::FileLayer& files, const std::string& path, ContainerMaps& found);
+// Walks every TRE file of the bundle at path, each opened in mode (to be
+// looked at) and closed again. Throws the file layer's RunTimeError; the file
+// it concerns is then found.files[found.maps.size()] when that exists.
+LookupOutcome FindBundleMaps(platform::FileLayer& files, const std::string& path, ContainerMaps& found,
+                             platform::OpenMode mode = platform::OpenMode::Probe);
 
 // The flag byte after making a map transparent (true) or opaque (false);
 // every other bit keeps its value.

@@ -21,6 +21,8 @@ namespace ks::platform {
 enum class OpenMode {
     Probe,   // to look at it: for reading and writing, as a change would, but no lock
     Change,  // to switch it: also locked against a second switching process
+    Report,  // to report on it: refused as a change would be, but opened for reading only where the
+             // system can tell without opening for writing, so that another program's read lease holds
 };
 
 // What makes a file itself whatever it is called: its device (volume) and its
@@ -85,6 +87,9 @@ public:
 
     // Whether path names a folder (following links).
     virtual bool isFolder(const std::string& path) = 0;
+    // The identity of the folder path names (following links); nothing when
+    // it names none or the layer cannot tell.
+    virtual std::optional<FileId> folderId(const std::string& /*path*/) { return std::nullopt; }
 };
 
 // The file layer of the system the program runs on.

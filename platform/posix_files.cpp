@@ -109,17 +109,18 @@ bool locksUnsupported(int errnoValue)
 }
 
 // Takes the write lock of both kinds other programs use, an fcntl lock and a
-// flock lock, waiting a little for another process to let go of them.
-void lockForChange(int fd, std::chrono::milliseconds patience)
+// flock lock, waiting a little for another process to let go of them; returns
+// whether it had to wait.
+bool lockForChange(int fd, std::chrono::milliseconds patience)
 {
     const auto giveUp = std::chrono::steady_clock::now() + patience;
-    for (;;) {
+    for (bool waited = false;; waited = true) {
         int held = setLock(fd, F_WRLCK) == 0 || locksUnsupported(errno) ? 0 : errno;
         if (held == 0 && retry([fd] { return ::flock(fd, LOCK_EX | LOCK_NB); }) != 0 && !locksUnsupported(errno)) {
             held = errno;
         }
         if (held == 0) {
-            return;
+            return waited;
         }
         if ((held != EAGAIN && held != EACCES && held != EWOULDBLOCK) || std::chrono::steady_clock::now() >= giveUp) {
             throw RunTimeError(Failure::Busy, held);
@@ -335,9 +336,16 @@ std::unique_ptr<MapFile> PosixFileLayer::open(const std::string& path, OpenMode 
     if (seams.afterLook) {
         seams.afterLook(path);
     }
-    constexpr int kFlags = O_RDWR | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;  // O_NONBLOCK: no open ever stalls
-    int fd = retry([&] { return ::open(("/proc/self/fd/" + std::to_string(look.get())).c_str(), kFlags); });
+    const std::string through = "/proc/self/fd/" + std::to_string(look.get());
+    if (mode == OpenMode::Report && ::faccessat(AT_FDCWD, through.c_str(), W_OK, AT_EACCESS) != 0 && errno != ENOENT) {
+        raiseErrno(errno);  // refused as an open for writing would be (ENOENT: no /proc, asked below)
+    }
+    const int kFlags = (mode == OpenMode::Report ? O_RDONLY : O_RDWR) | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;  // no open stalls
+    int fd = retry([&] { return ::open(through.c_str(), kFlags); });
     if (fd < 0 && errno == ENOENT) {  // no /proc: open the path again and make sure it is still the same file
+        if (mode == OpenMode::Report && ::access(path.c_str(), W_OK) != 0) {
+            raiseErrno(errno);
+        }
         fd = retry([&] { return ::open(path.c_str(), kFlags); });
         struct stat opened {};
         if (fd >= 0 && (::fstat(fd, &opened) != 0 || !sameFile(opened, info) || !S_ISREG(opened.st_mode))) {
@@ -349,11 +357,8 @@ std::unique_ptr<MapFile> PosixFileLayer::open(const std::string& path, OpenMode 
         raiseErrno(errno);
     }
     Descriptor owner(fd);
-    if (mode == OpenMode::Change) {
-        lockForChange(fd, lockPatience_);
-        if (::fstat(fd, &info) != 0) {  // the size after any wait for the lock
-            raiseErrno(errno);
-        }
+    if (mode == OpenMode::Change && lockForChange(fd, lockPatience_) && ::fstat(fd, &info) != 0) {
+        raiseErrno(errno);  // the size after a wait for the lock (without one, the look's still holds)
     }
     return std::make_unique<PosixMapFile>(owner.release(), path, info, seams);
 }
@@ -495,6 +500,15 @@ bool PosixFileLayer::isFolder(const std::string& path)
 {
     struct stat info {};
     return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+std::optional<FileId> PosixFileLayer::folderId(const std::string& path)
+{
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+        return std::nullopt;
+    }
+    return FileId{static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
 }
 
 }  // namespace ks::platform

@@ -35,7 +35,9 @@ public:
     {
     }
 
-    // A file whose owner may not write it is refused as read-only, also for root.
+    // A file whose owner may not write it is refused as read-only, also for
+    // root. A Report open asks the system whether the file may be written
+    // (faccessat) and opens it for reading only.
     std::unique_ptr<MapFile> open(const std::string& path, OpenMode mode) override;
     FolderContents list(const std::string& folder) override;
     // On local block file systems and tmpfs, whose syncfs is known to cover
@@ -46,6 +48,7 @@ public:
     // written file; a failed close leaves that file unconfirmed.
     std::vector<std::optional<RunTimeError>> flush(std::span<MapFile* const> files) override;
     bool isFolder(const std::string& path) override;
+    std::optional<FileId> folderId(const std::string& path) override;
 
     PosixSeams seams;
 

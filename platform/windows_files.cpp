@@ -481,6 +481,20 @@ bool WindowsFileLayer::isFolder(const std::string& path)
     }
 }
 
+std::optional<FileId> WindowsFileLayer::folderId(const std::string& path)
+{
+    try {
+        const auto target = lookAt(apiPath(path));
+        if (!target || (target->info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+            return std::nullopt;
+        }
+        return FileId{target->info.dwVolumeSerialNumber,
+                      (std::uint64_t{target->info.nFileIndexHigh} << 32) | target->info.nFileIndexLow};
+    } catch (const RunTimeError&) {
+        return std::nullopt;
+    }
+}
+
 std::unique_ptr<FileLayer> nativeFileLayer()
 {
     return std::make_unique<WindowsFileLayer>();

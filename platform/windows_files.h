@@ -97,11 +97,13 @@ public:
     // reading only, so nobody writes, truncates, renames or deletes the file
     // until it is closed, and waits up to busyPatience for another program's
     // handle to go (then Busy). A file with the read-only attribute is ReadOnly.
+    // A Report open is a Probe open here.
     std::unique_ptr<MapFile> open(const std::string& path, OpenMode mode) override;
     FolderContents list(const std::string& folder) override;
     // FlushFileBuffers on each written file.
     std::vector<std::optional<RunTimeError>> flush(std::span<MapFile* const> files) override;
     bool isFolder(const std::string& path) override;
+    std::optional<FileId> folderId(const std::string& path) override;
 
 private:
     std::chrono::milliseconds busyPatience_;

@@ -64,7 +64,8 @@ void Trnsp_Read(Services& services, std::string& FileSpec, std::string& Kennung)
     std::optional<RunTimeError> error;
     try {
         if (container::IsBundle(services.platform.files, FileSpec)) {
-            outcome = container::FindBundleMaps(services.platform.files, FileSpec, probe.found);
+            const auto walk = [&] { return container::FindBundleMaps(services.platform.files, FileSpec, probe.found); };
+            outcome = services.pending != nullptr ? services.pending->makingRoom(walk) : walk();
         } else {
             const auto file = services.pending != nullptr
                                   ? services.pending->open(FileSpec, platform::OpenMode::Probe)

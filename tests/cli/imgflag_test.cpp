@@ -7,6 +7,13 @@
 #include <ranges>
 #include <sstream>
 
+#ifdef __linux__
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <csignal>
+#endif
+
 #include <nlohmann/json.hpp>
 
 #include "cli/imgflag.h"
@@ -142,18 +149,39 @@ const CliCase kCases[] = {
      "      \"maps\": 1,\n      \"transparent_maps\": 0," KS_JSON_FILE_END ",\n    {\n      \"path\": \"./a\ufffd.img\",\n"
      "      \"path_bytes\": \"2e2f61ff2e696d67\",\n      \"state\": \"opaque\",\n      \"maps\": 1,\n"
      "      \"transparent_maps\": 0," KS_JSON_FILE_END KS_JSON_TAIL, ""},
+    {"ABundleNamedTwiceOrThroughALinkIsSwitchedOnceWithOneOutcome", "K.gmap/P/1/1.TRE=tre L.gmap=@K.gmap",
+     {"transparent", "{D}K.gmap", "{D}L.gmap", "{D}K.gmap/"}, 0,
+     "transparent\t{D}K.gmap\tchanged\tpriority 25\ntransparent\t{D}L.gmap\tchanged\tpriority 25\n"
+     "transparent\t{D}K.gmap/\tchanged\tpriority 25\n", "", "K.gmap/P/1/1.TRE=tret"},
     {"RecursionFollowsNoLinkToAFolder", "k/i.img=t k/up=@.. w/x.img=o", {"-r", "status", "{D}k"}, 0,
      "transparent\t{D}k/i.img\n", ""},
 #endif
     {"Version", "", {"--version"}, 0, "imgflag " KS_EXPECTED_VERSION "\n", ""},
-#define KS_TRY_HELP "\nTry 'imgflag --help' for more information.\n"  // ends every usage error
-    {"NoCommand", "", {}, 2, "", "imgflag: A subcommand is required" KS_TRY_HELP},
-    {"UnknownCommand", "a.img=o", {"flip", "{D}a.img"}, 2, "", "imgflag: unknown command 'flip'" KS_TRY_HELP},
-    {"NoPath", "", {"opaque"}, 2, "", "imgflag: PATH is required" KS_TRY_HELP},
+    {"LeadingZerosOfNAreDecimal", "a.img=p b.img=p", {"priority", "--set", "010", "{D}a.img"}, 0,
+     "opaque\t{D}a.img\tchanged\tpriority 10\n", "", "a.img=p10"},
+    {"EightWithALeadingZeroIsEight", "a.img=p", {"priority", "--set", "08", "{D}a.img"}, 0,
+     "opaque\t{D}a.img\tchanged\tpriority 8\n", "", "a.img=p8"},
+#define KS_TRY_HELP(command) "\nTry 'imgflag " command "--help' for more information.\n"  // ends every usage error
+#define KS_COMMANDS "; the commands are status, transparent, opaque and priority" KS_TRY_HELP("")
+    {"NoCommand", "", {}, 2, "", "imgflag: no command given" KS_COMMANDS},
+    {"UnknownCommand", "a.img=o", {"flip", "{D}a.img"}, 2, "", "imgflag: unknown command 'flip'" KS_COMMANDS},
+    {"NoPath", "", {"opaque"}, 2, "",
+     "imgflag: opaque: no PATH given; name at least one map file or folder" KS_TRY_HELP("opaque ")},
+    {"EmptyPath", "a.img=o", {"status", "{D}a.img", ""}, 2, "",
+     "imgflag: status: an empty PATH names no file; name a map file or folder" KS_TRY_HELP("status ")},
     {"UnknownOption", "a.img=t", {"opaque", "--force", "{D}a.img"}, 2, "",
-     "imgflag: The following argument was not expected: --force" KS_TRY_HELP},
+     "imgflag: opaque: unknown option '--force'; the options are --json, --dry-run, -q and -r" KS_TRY_HELP("opaque ")},
+#define KS_N_IS "is no draw priority; N is a whole number from 0 to 31, in decimal digits" KS_TRY_HELP("priority ")
     {"PriorityOutOfRange", "a.img=p", {"priority", "--set", "32", "{D}a.img"}, 2, "",
-     "imgflag: --set: Value 32 not in range 0 to 31" KS_TRY_HELP},
+     "imgflag: priority: --set '32' " KS_N_IS},
+    {"PriorityBeyondAnyInteger", "a.img=p", {"priority", "--set", "99999999999999999999", "{D}a.img"}, 2, "",
+     "imgflag: priority: --set '99999999999999999999' " KS_N_IS},
+    {"PriorityInHex", "a.img=p", {"priority", "--set", "0x1f", "{D}a.img"}, 2, "", "imgflag: priority: --set '0x1f' " KS_N_IS},
+    {"PriorityWithABlank", "a.img=p", {"priority", "--set", " 5", "{D}a.img"}, 2, "", "imgflag: priority: --set ' 5' " KS_N_IS},
+    {"PriorityWithASign", "a.img=p", {"priority", "--set", "+5", "{D}a.img"}, 2, "", "imgflag: priority: --set '+5' " KS_N_IS},
+    {"PriorityWithoutAValue", "a.img=p", {"priority", "{D}a.img", "--set"}, 2, "",
+     "imgflag: priority: --set needs one value N; N is a whole number from 0 to 31, in decimal digits"
+     KS_TRY_HELP("priority ")},
 };
 
 TEST_P(Imgflag, AnswersACommandLineWithItsReportStatusAndBytes)
@@ -216,6 +244,27 @@ TEST_F(Imgflag, AFailedWriteOrFlushMakesTheLineAnError)
     EXPECT_EQ(imgflag({"transparent", fine, link, fine}), kExitProblem);
     EXPECT_EQ(out.str(), "error\t" + fine + "\nerror\t" + link + "\nerror\t" + fine + "\n") << "one file, one outcome";
     EXPECT_EQ(std::pair(env.count("write"), testing::readFile(link)), std::pair(1L, TileBuilder::kind("t")));
+
+    out.str(""), err.str("");  // a bundle: the TRE file that failed, and what became of the others
+    const std::string b = dir.file("B.gmap"), tre1 = dir.put("B.gmap/P/1/1.TRE", TileBuilder::kind("tre")),
+                      tre2 = dir.put("B.gmap/P/2/2.TRE", TileBuilder::kind("tre"));
+    env.files.flushFailures[tre2] = platform::Failure::Unconfirmed;
+    const std::string in2 = std::filesystem::path("P/2/2.TRE").make_preferred().string();  // as a message names it
+    EXPECT_EQ(imgflag({"transparent", b}), kExitProblem);
+    EXPECT_EQ(out.str() + err.str(), "error\t" + b + "\tpriority 25\nimgflag: " + b + ": " + in2 +
+                                         ": the new flag byte may not have reached the medium, the bundle may be partly "
+                                         "switched: the medium reported a write error without saying for which file\n");
+    EXPECT_EQ(testing::readFile(tre2), TileBuilder::kind("tret"));
+
+    out.str(""), err.str("");  // 2.TRE cut short between the look and the write, after 1.TRE was written
+    Bytes cut = TileBuilder::kind("tret");
+    cut.resize(0x41);  // the flag byte is there, the draw priority not
+    env.files.beforeWrite = [&](const std::string&) { std::filesystem::resize_file(testing::u8(tre2), cut.size()); };
+    EXPECT_EQ(imgflag({"priority", "--set", "31", b}), kExitProblem);
+    EXPECT_EQ(err.str(), "imgflag: " + b + ": " + in2 + ": a map has no draw priority field; the bundle may be partly "
+                         "switched\n");
+    EXPECT_EQ(std::pair(testing::readFile(tre1), testing::readFile(tre2)),
+              std::pair(TileBuilder::treFile(2, 31), cut));
 }
 
 TEST_F(Imgflag, ThreeHundredTilesAreAllSwitchedWithTwentyDescriptors)
@@ -229,6 +278,35 @@ TEST_F(Imgflag, ThreeHundredTilesAreAllSwitchedWithTwentyDescriptors)
     const auto files = dir.files();
     EXPECT_EQ(std::ranges::count(files | std::views::values, TileBuilder::kind("t")), 300);
 }
+
+TEST_F(Imgflag, ABundleOfMoreTreFilesThanDescriptorsAfterTwentyWaitingTilesIsSwitchedWhole)
+{
+    for (int i = 0; i < 20; ++i) {
+        dir.put("t" + std::to_string(i) + ".img", TileBuilder::kind("o"));
+    }
+    for (int i = 0; i < 50; ++i) {
+        dir.put("z.gmap/P/" + std::to_string(i) + "/" + std::to_string(i) + ".TRE", TileBuilder::kind("tre"));
+    }
+    env.files.openLimit = 20;  // the waiting tiles hold them all when the bundle is looked at
+    EXPECT_EQ(imgflag({"-q", "transparent", dir.path()}), kExitOk);
+    EXPECT_EQ(out.str() + err.str(), "");
+    const auto files = dir.files();
+    EXPECT_EQ(std::ranges::count(files | std::views::values, TileBuilder::kind("tret")), 50);
+    EXPECT_EQ(std::ranges::count(files | std::views::values, TileBuilder::kind("t")), 20);
+}
+
+#ifdef __linux__
+TEST_F(Imgflag, StatusLeavesAnotherProgramsReadLeaseAlone)
+{
+    const std::string a = dir.put("a.img", TileBuilder::kind("o"));
+    const int reader = ::open(a.c_str(), O_RDONLY);
+    ASSERT_EQ(::fcntl(reader, F_SETSIG, SIGURG) | ::fcntl(reader, F_SETLEASE, F_RDLCK), 0);  // SIGURG: no harm
+    EXPECT_EQ(imgflag({"status", a}), kExitOk) << err.str();
+    EXPECT_EQ(::fcntl(reader, F_GETLEASE), F_RDLCK) << "an open for writing would have broken it";
+    ::close(reader);
+    EXPECT_EQ(testing::readFile(a), TileBuilder::kind("o"));
+}
+#endif
 
 TEST_F(Imgflag, StopsAfterTheCurrentFileWhenAskedOrWhenStdoutFailsOrBreaks)
 {

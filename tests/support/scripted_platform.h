@@ -112,6 +112,7 @@ public:
     platform::FolderContents list(const std::string& folder) override;
     std::vector<std::optional<platform::RunTimeError>> flush(std::span<platform::MapFile* const> files) override;
     bool isFolder(const std::string& path) override { return native_->isFolder(path); }
+    std::optional<platform::FileId> folderId(const std::string& path) override { return native_->folderId(path); }
 
 private:
     Log& log_;

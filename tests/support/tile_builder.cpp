@@ -156,6 +156,7 @@ Bytes TileBuilder::kind(const std::string& name)
         {"notre", ordinary(0).entries({{"RGN", 10}, {"LBL", 12}}).build()},
         {"nohead", ordinary(0).treHeaderAt(-1).size(8192).build()}, {"overflow", ordinary(0).exponents(16, 15).build()},
         {"p", ordinary(0).priority(25).build()}, {"p31", ordinary(0).priority(31).build()},
+        {"p8", ordinary(0).priority(8).build()}, {"p10", ordinary(0).priority(10).build()},
         {"wide", ordinary(0).priority(0x0119).build()}, {"tre", treFile(0)}, {"tret", treFile(2)},
         {"tre31", treFile(0, 31)}, {"cut", [] { Bytes b = treFile(0); b.resize(0x30); return b; }()},
         {"fam", joined({0, 0, 2, 2}, {7, 7, 9, 9}).build()}, {"famt", joined({2, 2, 2, 2}, {7, 7, 9, 9}).build()},
