@@ -162,7 +162,7 @@ const CliCase kCases[] = {
     {"EightWithALeadingZeroIsEight", "a.img=p", {"priority", "--set", "08", "{D}a.img"}, 0,
      "opaque\t{D}a.img\tchanged\tpriority 8\n", "", "a.img=p8"},
 #define KS_TRY_HELP(command) "\nTry 'imgflag " command "--help' for more information.\n"  // ends every usage error
-#define KS_COMMANDS "; the commands are status, transparent, opaque and priority" KS_TRY_HELP("")
+#define KS_COMMANDS "; the commands are status, transparent, opaque, priority and maps" KS_TRY_HELP("")
     {"NoCommand", "", {}, 2, "", "imgflag: no command given" KS_COMMANDS},
     {"UnknownCommand", "a.img=o", {"flip", "{D}a.img"}, 2, "", "imgflag: unknown command 'flip'" KS_COMMANDS},
     {"NoPath", "", {"opaque"}, 2, "",
@@ -170,7 +170,7 @@ const CliCase kCases[] = {
     {"EmptyPath", "a.img=o", {"status", "{D}a.img", ""}, 2, "",
      "imgflag: status: an empty PATH names no file; name a map file or folder" KS_TRY_HELP("status ")},
     {"UnknownOption", "a.img=t", {"opaque", "--force", "{D}a.img"}, 2, "",
-     "imgflag: opaque: unknown option '--force'; the options are --json, --dry-run, -q and -r" KS_TRY_HELP("opaque ")},
+     "imgflag: opaque: unknown option '--force'; the options are --family, --json, --dry-run, -q and -r" KS_TRY_HELP("opaque ")},
 #define KS_N_IS "is no draw priority; N is a whole number from 0 to 31, in decimal digits" KS_TRY_HELP("priority ")
     {"PriorityOutOfRange", "a.img=p", {"priority", "--set", "32", "{D}a.img"}, 2, "",
      "imgflag: priority: --set '32' " KS_N_IS},
