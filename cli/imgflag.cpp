@@ -33,7 +33,7 @@ using platform::RunTimeError;
 std::atomic<int> gStopSignal{0};
 static_assert(std::atomic<int>::is_always_lock_free, "set from a signal handler");
 
-enum class Command { Status, Transparent, Opaque, Priority };
+enum class Command { Status, Transparent, Opaque, Priority, Maps };
 
 struct Options {
     Command command = Command::Status;
@@ -43,6 +43,7 @@ struct Options {
     bool quiet = false;
     bool recursive = false;
     int priority = -1;  // the priority command's --set N; -1 to report
+    std::vector<std::string> families;  // --family: only the maps of these families, by id or name
 
     // Whether the command changes maps.
     bool changes() const
@@ -52,7 +53,14 @@ struct Options {
     }
 };
 
-enum class State { Transparent, Opaque, Mixed, NotImg, NoTre, BadTre, NoAccess, Error };
+enum class State { Transparent, Opaque, Mixed, NoFamily, NotImg, NoTre, BadTre, NoAccess, Error };
+
+// One family of a container: its maps' counts and draw priorities.
+struct FamilyReport {
+    container::FamilyGroup group;
+    std::size_t transparentMaps = 0;
+    std::optional<std::pair<std::uint32_t, std::uint32_t>> priorities;
+};
 
 // What one file turned out to be, and what was done to it.
 struct FileReport {
@@ -65,12 +73,14 @@ struct FileReport {
     std::string message;              // why, for NoAccess and Error
     std::optional<platform::FileId> id;  // the file opened, when it could be
     bool repeat = false;      // the file was handled already under this or another name: its report stands
+    std::vector<FamilyReport> families;    // status of a container with two families or more
+    std::vector<container::MapEntry> list;  // the maps command's maps
     bool notRegular = false;  // it could not be opened for not being a regular file (a folder, maybe)
 };
 
 bool isProblem(State state)
 {
-    return state != State::Transparent && state != State::Opaque && state != State::Mixed;
+    return state != State::Transparent && state != State::Opaque && state != State::Mixed && state != State::NoFamily;
 }
 
 const char* stateName(State state)
@@ -79,6 +89,7 @@ const char* stateName(State state)
     case State::Transparent: return "transparent";
     case State::Opaque: return "opaque";
     case State::Mixed: return "mixed";
+    case State::NoFamily: return "no-family";
     case State::NotImg: return "not-img";
     case State::NoTre: return "no-tre";
     case State::BadTre: return "bad-tre";
@@ -216,13 +227,50 @@ private:
             report_.state = stateOf(outcome);
             return false;
         }
+        if (options_.command == Command::Status && container::HasFamilies(found_)) {
+            for (container::FamilyGroup& group : container::FamilyGroups(found_)) {
+                const container::ContainerMaps only = container::OnlyMaps(found_, group.maps);
+                report_.families.push_back({std::move(group), only.transparentMaps(), only.priorities()});
+            }
+        }
+        if (!options_.families.empty() && !keepFamilies()) {
+            report_.state = State::NoFamily;
+            return false;
+        }
         report_.maps = found_.maps.size();
         report_.transparentMaps = found_.transparentMaps();
+        if (options_.command == Command::Maps) {
+            report_.list = found_.maps;
+        }
         report_.priorities = found_.priorities();
         report_.state = report_.transparentMaps == report_.maps ? State::Transparent
                         : report_.transparentMaps == 0          ? State::Opaque
                                                                 : State::Mixed;
         return true;
+    }
+
+    // Keeps only the maps of the families asked for; false when there are none.
+    bool keepFamilies()
+    {
+        std::vector<std::size_t> kept;
+        for (std::size_t i = 0; i < found_.maps.size(); ++i) {
+            const auto& family = found_.maps[i].family;
+            const auto asked = [&](const std::string& wanted) {
+                return family && (wanted == std::to_string(family->familyId) || sameLetters(wanted, family->familyName));
+            };
+            if (std::any_of(options_.families.begin(), options_.families.end(), asked)) {
+                kept.push_back(i);
+            }
+        }
+        found_ = container::OnlyMaps(found_, kept);
+        return !kept.empty();
+    }
+
+    // Whether two names are the same, ASCII letters in any case.
+    static bool sameLetters(const std::string& a, const std::string& b)
+    {
+        const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+        return std::ranges::equal(a, b, [&](char x, char y) { return lower(x) == lower(y); });
     }
 
     container::MapChange requested() const
@@ -448,6 +496,10 @@ private:
             reports_.push_back(report);
             return;
         }
+        if (!report.list.empty()) {
+            emitMaps(report);
+            return;
+        }
         out_ << stateColumn(report) << '\t' << printable(report.path);
         if (report.changed) {
             out_ << '\t' << (*report.changed ? "changed" : "unchanged");
@@ -466,6 +518,20 @@ private:
     {
         out_ << std::flush;
         outFailed_ = outFailed_ || !out_;
+    }
+
+    // The maps command's lines: one for each map of the file.
+    void emitMaps(const FileReport& report)
+    {
+        for (const container::MapEntry& map : report.list) {
+            const auto& family = map.family;
+            out_ << (map.transparent() ? "transparent" : "opaque") << '\t' << printable(report.path) << '\t'
+                 << (family ? std::to_string(family->mapNumber) : "-") << '\t'
+                 << (family ? std::to_string(family->familyId) : "-") << '\t'
+                 << (family && !family->familyName.empty() ? printable(family->familyName) : "-") << '\t'
+                 << (family && !family->description.empty() ? printable(family->description) : "-") << '\t'
+                 << (map.DrawPriority ? "priority " + std::to_string(*map.DrawPriority) : "-") << '\n';
+        }
     }
 
     // Every regular file and map bundle directly in folder, and with -r
@@ -534,19 +600,53 @@ private:
             if (!report.message.empty()) {
                 entry["message"] = report.message;
             }
+            if (!report.families.empty()) {
+                entry["families"] = familiesJson(report);
+            }
+            if (options_.command == Command::Maps && !isProblem(report.state) && report.state != State::NoFamily) {
+                entry["maps"] = mapsJson(report);
+            }
             files.push_back(std::move(entry));
         }
         nlohmann::ordered_json document;
-        document["command"] = options_.command == Command::Status        ? "status"
-                              : options_.command == Command::Transparent ? "transparent"
-                              : options_.command == Command::Opaque      ? "opaque"
-                                                                         : "priority";
+        constexpr const char* kNames[] = {"status", "transparent", "opaque", "priority", "maps"};
+        document["command"] = kNames[static_cast<int>(options_.command)];
         document["dry_run"] = options_.dryRun;
         document["files"] = std::move(files);
         out_ << platform::escapeJsonInvisibles(
                     document.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace))
              << '\n' << std::flush;
         outFailed_ = outFailed_ || !out_;
+    }
+
+    static nlohmann::ordered_json familiesJson(const FileReport& report)
+    {
+        nlohmann::ordered_json families = nlohmann::ordered_json::array();
+        for (const FamilyReport& family : report.families) {
+            families.push_back({{"id", family.group.familyId ? nlohmann::ordered_json(*family.group.familyId) : nullptr},
+                                {"name", family.group.name},
+                                {"maps", family.group.maps.size()},
+                                {"transparent_maps", family.transparentMaps},
+                                {"draw_priority_min", family.priorities ? nlohmann::ordered_json(family.priorities->first) : nullptr},
+                                {"draw_priority_max", family.priorities ? nlohmann::ordered_json(family.priorities->second) : nullptr}});
+        }
+        return families;
+    }
+
+    static nlohmann::ordered_json mapsJson(const FileReport& report)
+    {
+        nlohmann::ordered_json maps = nlohmann::ordered_json::array();
+        for (const container::MapEntry& map : report.list) {
+            const auto& family = map.family;
+            const auto or_null = [&](auto value) { return family ? nlohmann::ordered_json(value) : nullptr; };
+            maps.push_back({{"state", map.transparent() ? "transparent" : "opaque"},
+                            {"map_number", or_null(family ? family->mapNumber : 0)},
+                            {"family_id", or_null(family ? family->familyId : 0)},
+                            {"family_name", or_null(family ? family->familyName : "")},
+                            {"description", or_null(family ? family->description : "")},
+                            {"draw_priority", map.DrawPriority ? nlohmann::ordered_json(*map.DrawPriority) : nullptr}});
+        }
+        return maps;
     }
 
     const Options& options_;
@@ -572,8 +672,16 @@ does not descend into a bundle. Close a map program before changing its maps.
 
 States: transparent, opaque, mixed N/M transparent (a container whose maps
 disagree), not-img, no-tre (no TRE subfile), bad-tre (a TRE subfile without
-its header), no-access (read-only or not a regular file), error. Where the
-maps have one, the draw priority follows: "priority 25", or a range "12-31".
+its header), no-access (read-only or not a regular file), error; no-family
+(none of the maps of the --family asked for: left alone, not a problem). Where
+the maps have one, the draw priority follows: "priority 25", or a range "12-31".
+
+A card joined from several map families (a base map and its contour overlay
+in one gmapsupp.img) names each map's family: "imgflag maps" lists them (state,
+path, map number, family id, family name, map description, draw priority), and
+--family limits a command to the maps of a family:
+  imgflag maps gmapsupp.img
+  imgflag transparent --family Hoehenlinien gmapsupp.img
 
 An overlay shows over a base map only when it is transparent and has the
 higher draw priority (drawn later). mkgmap's default is 25; overlays often
@@ -597,7 +705,7 @@ void requestStop(int signal)
 
 namespace {
 
-constexpr const char* kCommandList = "the commands are status, transparent, opaque and priority";
+constexpr const char* kCommandList = "the commands are status, transparent, opaque, priority and maps";
 constexpr const char* kPriorityRange = "N is a whole number from 0 to 31, in decimal digits";
 
 // The command being parsed when the parser stopped, or none.
@@ -617,10 +725,10 @@ std::string usageMessage(const std::string& command, const std::string& what)
 // The options that command takes, for a message.
 std::string optionsOf(const std::string& command)
 {
-    return command.empty()         ? "the options are --json, --dry-run, -q, -r, --help and --version"
-           : command == "status"   ? "the options are --json, -q and -r"
-           : command == "priority" ? "the options are --set N, --json, --dry-run, -q and -r"
-                                   : "the options are --json, --dry-run, -q and -r";
+    return command.empty()                           ? "the options are --json, --dry-run, -q, -r, --help and --version"
+           : command == "status" || command == "maps" ? "the options are --family, --json, -q and -r"
+           : command == "priority"                    ? "the options are --set N, --family, --json, --dry-run, -q and -r"
+                                                      : "the options are --family, --json, --dry-run, -q and -r";
 }
 
 // What the parser found wrong, as usageMessage says it.
@@ -659,7 +767,7 @@ std::optional<int> decimalPriority(const std::string& text)
 }
 
 // Teaches app the command line, filling options; returns the commands in the order of Command.
-std::array<CLI::App*, 4> describeCommandLine(CLI::App& app, Options& options, std::string& priorityText)
+std::array<CLI::App*, 5> describeCommandLine(CLI::App& app, Options& options, std::string& priorityText)
 {
     app.set_version_flag("--version", std::string("imgflag ") + KS_VERSION);
     app.require_subcommand(1, 1);
@@ -676,8 +784,9 @@ std::array<CLI::App*, 4> describeCommandLine(CLI::App& app, Options& options, st
         {"transparent", "Set the transparency bit of every map", true},
         {"opaque", "Clear the transparency bit of every map", true},
         {"priority", "Report the draw priority of every map, or set it with --set", true},
+        {"maps", "List every map of each file: state, map number, family, description, draw priority", false},
     };
-    std::array<CLI::App*, 4> subcommands{};
+    std::array<CLI::App*, 5> subcommands{};
     // The options go before or after the command; each command's help lists those that apply to it.
     const auto addFlags = [&](CLI::App& to, bool changes) {
         to.add_flag("--json", options.json, "Print the report as JSON");
@@ -695,6 +804,11 @@ std::array<CLI::App*, 4> describeCommandLine(CLI::App& app, Options& options, st
     subcommands[3]->add_option("--set", priorityText, "Give every map draw priority N (0 to 31, decimal)")
         ->option_text("N");
     for (CLI::App* sub : subcommands) {
+        sub->add_option("--family", options.families,
+                        "Only the maps of this map family, by id or name (repeatable); a file without them "
+                        "is left alone")
+            ->option_text("ID|NAME")
+            ->allow_extra_args(false);
         sub->add_option("PATH", options.paths, "A map file, or a folder standing for the files in it")->required();
     }
     return subcommands;

@@ -171,15 +171,26 @@ LookupOutcome FindMaps(MapReader& reader, ContainerMaps& found)
     // The directory lies before the data: the first TRE subfile found ends it,
     // however far FatEnd reaches (a TRE header read as an entry would look like one).
     std::uint64_t dataStart = UINT64_MAX;
+    std::vector<MpsPart> mpsParts;  // every part of the MPS subfile, where the maps' families are
+    std::vector<std::string> names;        // of each map's TRE entry
     for (img.FatPos = kFirstEntryOffset; img.FatPos <= limit && static_cast<std::uint64_t>(img.FatPos) < dataStart;
          img.FatPos += kEntrySize) {
         const auto entry = static_cast<std::uint64_t>(img.FatPos);
         if (reader.pastEnd(entry + kEntryTypeOffset)) {
             break;  // this and every later type field would read as zero bytes
         }
-        if (((reader.read<std::uint32_t>(entry + kEntryTypeOffset) ^ img.XorLong) & kTypeMask) != kTypeTre ||
-            (reader.read<std::uint16_t>(entry + kEntryPartOffset) ^ img.XorWord) != 0) {
+        const std::uint32_t type = (reader.read<std::uint32_t>(entry + kEntryTypeOffset) ^ img.XorLong) & kTypeMask;
+        if (type == kTypeMps) {
+            mpsParts.push_back(ReadMpsPart(reader, img, entry));  // while the entry is in the window
+        }
+        if (type != kTypeTre || (reader.read<std::uint16_t>(entry + kEntryPartOffset) ^ img.XorWord) != 0) {
             continue;  // another subfile, or a later part of a TRE subfile
+        }
+        std::array<std::uint8_t, kEntryNameSize> name{};
+        reader.readBytes(entry + kEntryNameOffset, name);
+        std::string& shown = names.emplace_back();
+        for (const std::uint8_t byte : name) {
+            shown += static_cast<char>(byte ^ img.XorByte);
         }
         MapEntry map;
         map.FatPos = img.FatPos;
@@ -205,6 +216,11 @@ LookupOutcome FindMaps(MapReader& reader, ContainerMaps& found)
         map.DrawPriority = header->DrawPriority;
     }
     img.TreFlags = first.TreFlags;
+    std::vector<std::optional<MapFamily>> families;
+    found.mps = ReadFamilies(reader, img, std::move(mpsParts), names, families);
+    for (std::size_t i = 0; i < found.maps.size(); ++i) {
+        found.maps[i].family = std::move(families[i]);
+    }
     return LookupOutcome::Found;
 }
 

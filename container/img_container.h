@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "families.h"
 #include "flush_queue.h"
 #include "map_reader.h"
 #include "platform/files.h"
@@ -74,6 +75,7 @@ struct MapEntry {
     std::uint8_t TreFlags = 0;    // decoded TRE flag byte
     std::optional<std::uint32_t> DrawPriority;  // decoded; none when the header is too short for it
     std::size_t File = 0;         // in a bundle, the index of its TRE file
+    std::optional<MapFamily> family;  // in a container, as its MPS subfile names it
 
     std::uint64_t flagOffset() const { return TreOffset + kTreFlagsOffset; }
     bool transparent() const { return (TreFlags & kTransparentBit) != 0; }
@@ -93,6 +95,7 @@ struct ContainerMaps {
     std::vector<MapEntry> maps;  // complete only when the walk ends Found
     MapFileKind kind = MapFileKind::Container;
     std::vector<std::string> files;  // a bundle's TRE files, sorted
+    MpsOutcome mps = MpsOutcome::NoMps;  // how reading the families ended; Read when every map has its own
 
     std::size_t transparentMaps() const;
     // The lowest and highest draw priority of the maps that have one.
@@ -114,7 +117,9 @@ enum class LookupOutcome {
 // in 512-byte steps while the entry lies before FatEnd (signed, its limit
 // wrapping in 32 bits), before the end of the file and before the first TRE
 // subfile found; each entry of type TRE with part number 0 starts a map.
-// Then reads every map's flag byte, from a header long enough to hold it. Fills
+// Then reads every map's flag byte, from a header long enough to hold it,
+// and, from the MPS subfile when there is one, every map's family (a fault
+// there leaves every map without one, as in a container without MPS). Fills
 // found as far as it gets. Throws RunTimeError: Overflow for a block-size
 // exponent above 30, and whatever the file layer raises.
 LookupOutcome FindMaps(MapReader& reader, ContainerMaps& found);

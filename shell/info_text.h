@@ -36,12 +36,13 @@ inline constexpr std::array<std::string_view, 21> kInfoLines = {
 };
 
 // The list's tooltip: what each suffix behind a file name means, one line each.
-inline constexpr std::array<std::string_view, 5> kSuffixTipLines = {
+inline constexpr std::array<std::string_view, 6> kSuffixTipLines = {
     "<T>  IMG-Datei ist transparent (IMG file is transparent)",
     "< >  IMG-Datei ist nicht transparent (IMG file is not transparent)",
     "<T n/m>  n von m Karten der Datei sind transparent (n of the file's m maps are transparent)",
     "<?>  Zustand unbekannt, die Meldung nennt den Fehler (state unknown, the message tells why)",
     "Kein Zugriff möglich  Datei nicht beschreibbar, z. B. schreibgeschützt (cannot be written, e.g. read-only)",
+    "[NAME]  nur die Karten der Kartenfamilie NAME in der Datei (only the maps of the file's map family NAME)",
 };
 
 // The info box's text: every line followed by CR LF, the last one too.

@@ -17,6 +17,25 @@ namespace {
 constexpr std::string_view kImgSuffix = ".IMG";
 constexpr char kSeparator = platform::kPathSeparators.front();
 
+std::int32_t KeyOf(const container::FamilyGroup& group)
+{
+    return group.familyId ? std::int32_t{*group.familyId} : kNoFamily;
+}
+
+// The maps of found that the entry of family key stands for.
+container::ContainerMaps MapsOf(const container::ContainerMaps& found, std::int32_t key)
+{
+    if (key == kWholeFile) {
+        return found;
+    }
+    for (const container::FamilyGroup& group : container::FamilyGroups(found)) {
+        if (KeyOf(group) == key) {
+            return container::OnlyMaps(found, group.maps);
+        }
+    }
+    return container::OnlyMaps(found, {});  // the family has gone from the file: nothing to switch
+}
+
 }  // namespace
 
 std::vector<platform::FileFilter> dialogFilters()
@@ -72,6 +91,7 @@ void Workflow::mn_Neustart_Click()
     platform::Ui& ui = platform_.ui;
     ui.listClear();
     ws_.ListedFiles.clear();
+    ws_.ListedFamilies.clear();
     ws_.DirPath.clear();
     ws_.DirReal.clear();
     ui.setCaption(kRestartCaption);
@@ -140,6 +160,7 @@ void Workflow::listFolder()
     platform::Ui& ui = platform_.ui;
     ui.listClear();
     ws_.ListedFiles.clear();
+    ws_.ListedFamilies.clear();
     ws_.FileCount = 0;
     ui.setWaitVisible(true);
     ui.processEvents();
@@ -171,10 +192,25 @@ void Workflow::listFolder()
         if (ws_.Kennung == kKennungAbort) {
             return;  // the probe has already emptied the window
         }
-        if (!ws_.CurFile.empty()) {
+        if (ws_.CurFile.empty()) {
+            continue;
+        }
+        ++ws_.FileCount;
+        const container::ContainerMaps& found = ws_.Probe.found;
+        if (ws_.Probe.end != ProbeEnd::Found || !container::HasFamilies(found)) {
             ui.listAdd(ws_.EnumName + ws_.Kennung);
             ws_.ListedFiles.push_back(std::move(real));
-            ++ws_.FileCount;
+            ws_.ListedFamilies.push_back(kWholeFile);
+            continue;
+        }
+        // A joined container: one entry for each family, "NAME [FAMILY]  <T>".
+        for (const container::FamilyGroup& group : container::FamilyGroups(found)) {
+            const std::string name = !group.familyId       ? "?"
+                                     : group.name.empty() ? std::to_string(*group.familyId)
+                                                          : Shown(ui, group.name);
+            ui.listAdd(ws_.EnumName + " [" + name + "]" + KennungOf(container::OnlyMaps(found, group.maps)));
+            ws_.ListedFiles.push_back(real);
+            ws_.ListedFamilies.push_back(KeyOf(group));
         }
     }
     ui.setCaption("Pfad " + ws_.DirPath + " hat " + std::to_string(ws_.FileCount) + " Dateien");
@@ -210,16 +246,26 @@ void Workflow::cmd_Trnsp_Click(std::int16_t Index)
         pending.flush();
     };
     const std::size_t n = std::min(ui.listCount(), ws_.ListedFiles.size());
+    std::string probed;                // the file probed last: its families' entries follow each other
+    container::ContainerMaps whole;    // and every map the probe found in it
     for (ws_.Pos = 0; ws_.Pos < n; ++ws_.Pos) {
         if (!ui.listMarked(ws_.Pos)) {
             continue;
         }
         ws_.CurFile = ws_.DirReal + ws_.ListedFiles[ws_.Pos];
-        Trnsp_Read(services_, ws_.CurFile, ws_.Kennung);
-        if (ws_.Kennung == kKennungAbort) {
-            finish();
-            return;  // the probe has already emptied the window
+        const std::int32_t family = ws_.ListedFamilies[ws_.Pos];
+        if (family == kWholeFile || ws_.CurFile != probed) {  // one probe, one access question, per file
+            probed = ws_.CurFile;
+            Trnsp_Read(services_, ws_.CurFile, ws_.Kennung);
+            if (ws_.Kennung == kKennungAbort) {
+                finish();
+                return;  // the probe has already emptied the window
+            }
+            whole = ws_.Probe.found;
+        } else if (ws_.Probe.end != ProbeEnd::Found) {
+            continue;  // the file's first entry has told what went wrong
         }
+        ws_.Probe.found = MapsOf(whole, family);
         Trnsp_Write(services_, ws_.CurFile, Index);
     }
     finish();

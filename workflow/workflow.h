@@ -21,6 +21,11 @@ inline constexpr const char* kRestartCaption = "  P f a d  wählen! (select path
 std::vector<platform::FileFilter> dialogFilters();
 inline constexpr std::size_t kImgFilter = 1;
 
+// An entry's maps, besides a family's id: every map of the file, or the maps
+// of a joined container that no family names.
+inline constexpr std::int32_t kWholeFile = -1;
+inline constexpr std::int32_t kNoFamily = -2;
+
 // The working variables that the commands share.
 struct WorkState {
     std::string EnumName;       // name of the file being listed, as shown
@@ -34,6 +39,7 @@ struct WorkState {
 
     std::string DirReal;                   // the listed folder as it is on disk, ending with a separator
     std::vector<std::string> ListedFiles;  // the real name behind each list entry
+    std::vector<std::int32_t> ListedFamilies;  // the maps behind each entry: a family's id, kWholeFile or kNoFamily
     std::string DialogFileName;            // the file chosen last in the open-file dialog
     std::string ChosenFolder;              // folder of the last path given at start or dropped: Cancel lists it
                                            // while no file has been chosen in the dialog since

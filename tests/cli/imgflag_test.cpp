@@ -13,6 +13,8 @@
 #include <csignal>
 #endif
 
+#include <nlohmann/json.hpp>
+
 #include "cli/imgflag.h"
 #include "support/scripted_platform.h"
 #include "support/tile_builder.h"
@@ -123,6 +125,19 @@ const CliCase kCases[] = {
     {"BrokenBundlesAndTreFilesAndFilesNamedLikeBundles", "c.tre=cut E.gmap/I.xml=txt F.gmap=o g.gmap=txt K.gmap/P/1/1.TRE=tre K.gmap/P/2/2.TRE=tre,ro",
      {"opaque", "{D}", "{D}K.gmap/"}, 1, "no-tre\t{D}E.gmap\nopaque\t{D}F.gmap\tunchanged\nno-access\t{D}K.gmap\nbad-tre\t{D}c.tre\n"
      "not-img\t{D}g.gmap\nno-access\t{D}K.gmap/\n", "imgflag: {D}K.gmap: P/2/2.TRE: read-only\nimgflag: {D}K.gmap/: P/2/2.TRE: read-only\n"},
+    {"MapsListsEveryMapWithItsFamilyNamesEscaped", "a.TRE=tre j.img=fam x.img=famx", {"maps", "{D}"}, 0,
+     "opaque\t{D}a.TRE\t-\t-\t-\t-\tpriority 25\nopaque\t{D}j.img\t63300000\t7\tFAMILIE 7\tKarte 0\t-\n"
+     "opaque\t{D}j.img\t63300001\t7\tFAMILIE 7\tKarte 1\t-\ntransparent\t{D}j.img\t63300002\t9\tFAMILIE 9\tKarte 2\t-\n"
+     "transparent\t{D}j.img\t63300003\t9\tFAMILIE 9\tKarte 3\t-\n"
+     "opaque\t{D}x.img\t63300000\t7\t\\x1b[2J\\xe2\\x80\\xae7\tKarte 0\t-\n", ""},
+    {"FamilySwitchesOnlyItsMapsAndLeavesAFileWithoutIt", "a.img=o j.img=fam", {"transparent", "--family", "familie 7", "{D}"},
+     0, "no-family\t{D}a.img\ntransparent\t{D}j.img\tchanged\n", "", "j.img=famt"},
+    {"FamiliesByIdAddUp", "j.img=fam", {"status", "--family", "7", "--family", "9", "{D}j.img"}, 0,
+     "mixed 2/4 transparent\t{D}j.img\n", ""},
+    {"ContourFamilyOfARealCardBecomesTheBuildMadeTransparent", "j.img=cardo",
+     {"transparent", "--family", "Hoehenlinien", "{D}j.img"}, 0, "transparent\t{D}j.img\tchanged\tpriority 31\n", "", "j.img=card"},
+    {"ContourFamilyOfARealCardGoesOpaqueInItsTwoFlagBytes", "j.img=card", {"opaque", "--family", "4712", "{D}j.img"}, 0,
+     "opaque\t{D}j.img\tchanged\tpriority 31\n", "", "j.img=cardo"},
 #ifndef _WIN32  // names Windows does not allow
     {"NamesCannotFakeALineInTheReportOrAMessage",
      "x\ntransparent\tother.img\tchanged=o e\x1b[2J\x7f\xc2\x9b\\\xe2\x80\xae\xe2\x81\xa9\xe2\x80\xa8.img=t o\xc0\xaf\n.img=overflow",
@@ -147,7 +162,7 @@ const CliCase kCases[] = {
     {"EightWithALeadingZeroIsEight", "a.img=p", {"priority", "--set", "08", "{D}a.img"}, 0,
      "opaque\t{D}a.img\tchanged\tpriority 8\n", "", "a.img=p8"},
 #define KS_TRY_HELP(command) "\nTry 'imgflag " command "--help' for more information.\n"  // ends every usage error
-#define KS_COMMANDS "; the commands are status, transparent, opaque and priority" KS_TRY_HELP("")
+#define KS_COMMANDS "; the commands are status, transparent, opaque, priority and maps" KS_TRY_HELP("")
     {"NoCommand", "", {}, 2, "", "imgflag: no command given" KS_COMMANDS},
     {"UnknownCommand", "a.img=o", {"flip", "{D}a.img"}, 2, "", "imgflag: unknown command 'flip'" KS_COMMANDS},
     {"NoPath", "", {"opaque"}, 2, "",
@@ -155,7 +170,7 @@ const CliCase kCases[] = {
     {"EmptyPath", "a.img=o", {"status", "{D}a.img", ""}, 2, "",
      "imgflag: status: an empty PATH names no file; name a map file or folder" KS_TRY_HELP("status ")},
     {"UnknownOption", "a.img=t", {"opaque", "--force", "{D}a.img"}, 2, "",
-     "imgflag: opaque: unknown option '--force'; the options are --json, --dry-run, -q and -r" KS_TRY_HELP("opaque ")},
+     "imgflag: opaque: unknown option '--force'; the options are --family, --json, --dry-run, -q and -r" KS_TRY_HELP("opaque ")},
 #define KS_N_IS "is no draw priority; N is a whole number from 0 to 31, in decimal digits" KS_TRY_HELP("priority ")
     {"PriorityOutOfRange", "a.img=p", {"priority", "--set", "32", "{D}a.img"}, 2, "",
      "imgflag: priority: --set '32' " KS_N_IS},
@@ -193,6 +208,22 @@ TEST_P(Imgflag, AnswersACommandLineWithItsReportStatusAndBytes)
 
 INSTANTIATE_TEST_SUITE_P(CommandLines, Imgflag, ::testing::ValuesIn(kCases),
                          [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(Imgflag, JsonGivesEachFamilyOfAJoinedCardAndEachMap)
+{
+    const std::string card = dir.put("j.img", TileBuilder::kind("card"));
+    ASSERT_EQ(imgflag({"--json", "status", card}), kExitOk);
+    EXPECT_EQ(nlohmann::ordered_json::parse(out.str())["files"][0]["families"].dump(),
+              R"([{"id":4711,"name":"Basiskarte","maps":2,"transparent_maps":0,"draw_priority_min":25,)"
+              R"("draw_priority_max":25},{"id":4712,"name":"Hoehenlinien","maps":2,"transparent_maps":2,)"
+              R"("draw_priority_min":31,"draw_priority_max":31}])");
+    out.str("");
+    ASSERT_EQ(imgflag({"--json", "maps", "--family", "Basiskarte", card}), kExitOk);
+    EXPECT_EQ(nlohmann::ordered_json::parse(out.str())["files"][0]["maps"][1].dump(),
+              R"({"state":"opaque","map_number":63290001,"family_id":4711,"family_name":"Basiskarte",)"
+              R"("description":"Basiskarte","draw_priority":25})");
+    EXPECT_EQ(testing::readFile(card), TileBuilder::kind("card"));
+}
 
 TEST_F(Imgflag, AFailedWriteOrFlushMakesTheLineAnError)
 {

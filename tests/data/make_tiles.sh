@@ -19,6 +19,10 @@
 #                    overview map osmmap (63240000) that mkgmap adds
 #   bundle/transparent/Contours.gmap  the same bundle built with --transparent,
 #                    which leaves the overview map opaque
+#   families.img     --gmapsupp of two map families: Basiskarte (family 4711,
+#                    maps 63290000 and 63290001, opaque) and Hoehenlinien
+#                    (family 4712, maps 63290010 and 63290011, --transparent
+#                    --draw-priority=31), each from the first two contour tiles
 # mkgmap stamps the build date into each file, so only those bytes differ
 # between runs; the layout the tests rely on stays the same.
 set -euo pipefail
@@ -100,6 +104,21 @@ for build in opaque transparent; do
     compile "gmapi-$build" "$work/contours/63240041.osm" "${options[@]}" "$work/contours/63240042.osm"
 done
 
+# Two map families joined in one container, each built as its users want it.
+mkdir -p "$work/families"
+python3 "$here/make_contours.py" 0 >"$work/families/a.osm"
+python3 "$here/make_contours.py" 1 >"$work/families/b.osm"
+if ! (cd "$work/families" &&
+        mkgmap --family-id=4711 --family-name=Basiskarte --description=Basiskarte \
+            --mapname=63290000 a.osm --mapname=63290001 b.osm &&
+        mkgmap --family-id=4712 --family-name=Hoehenlinien --description=Hoehenlinien --transparent \
+            --draw-priority=31 --mapname=63290010 a.osm --mapname=63290011 b.osm &&
+        mkgmap --gmapsupp --family-id=4711 --family-name=Basiskarte 6329000?.img \
+            --family-id=4712 --family-name=Hoehenlinien 6329001?.img) >"$work/families.log" 2>&1; then
+    cat "$work/families.log" >&2
+    exit 1
+fi
+
 cp "$work/opaque/63240011.img" "$here/opaque.img"
 cp "$work/transparent/63240012.img" "$here/transparent.img"
 cp "$work/bigblock/63240013.img" "$here/bigblock.img"
@@ -109,12 +128,13 @@ cp "$work/contours/63240021.img" "$here/contour.img"
 cp "$work/priority12/63240014.img" "$here/priority12.img"
 cp "$work/priority31/63240014.img" "$here/priority31.img"
 cp "$work/priorities/gmapsupp.img" "$here/priorities.img"
+cp "$work/families/gmapsupp.img" "$here/families.img"
 for build in opaque transparent; do
     rm -rf "$here/bundle/$build"
     mkdir -p "$here/bundle/$build"
     cp -r "$work/gmapi-$build/Contours.gmap" "$here/bundle/$build/"
 done
-chmod 644 "$here"/{opaque,transparent,bigblock,gmapsupp,contours,contour,priority12,priority31,priorities}.img
+chmod 644 "$here"/{opaque,transparent,bigblock,gmapsupp,contours,contour,priority12,priority31,priorities,families}.img
 find "$here/bundle" -type f -exec chmod 644 {} +
 ls -l "$here"/*.img
 du -sh --apparent-size "$here/bundle"

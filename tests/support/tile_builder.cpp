@@ -29,8 +29,13 @@ Bytes entryBytes(const Entry& entry)
     Bytes bytes(kEntrySize, 0);
     put(bytes, 0, 1, 1, entry.name);  // in use
     put(bytes, 9, 0, 0, entry.type);
+    put(bytes, 0x0C, entry.size, 4);
     put(bytes, 0x10, entry.part, 2);
     put(bytes, 0x20, entry.firstBlock, 2);
+    for (std::size_t i = 0; i < entry.moreBlocks.size(); ++i) {
+        put(bytes, 0x22 + 2 * i, entry.moreBlocks[i], 2);
+    }
+    put(bytes, 0x22 + 2 * entry.moreBlocks.size(), entry.size == 0 ? 0 : 0xFFFF, entry.moreBlocks.size() < 239 ? 2 : 0);
     return bytes;
 }
 
@@ -83,6 +88,64 @@ TileBuilder TileBuilder::combined(const std::vector<std::uint8_t>& flags, std::u
     return b;
 }
 
+TileBuilder TileBuilder::joined(const std::vector<std::uint8_t>& flags, const std::vector<std::uint16_t>& families,
+                                std::uint8_t exponent, const std::string& prefix)
+{
+    constexpr std::size_t kBlocksPerEntry = 240;
+    constexpr std::uint32_t kFirstNumber = 63300000;
+    Bytes mps;
+    const auto record = [&mps](char type, const Bytes& body) {
+        mps.push_back(static_cast<std::uint8_t>(type));
+        mps.push_back(static_cast<std::uint8_t>(body.size()));
+        mps.push_back(static_cast<std::uint8_t>(body.size() >> 8));
+        mps.insert(mps.end(), body.begin(), body.end());
+    };
+    for (std::size_t k = 0; k < flags.size(); ++k) {
+        Bytes body(8, 0);
+        put(body, 0, 1, 2);
+        put(body, 2, families.at(k), 2);
+        put(body, 4, kFirstNumber + k, 4);
+        const std::string texts = std::string("Serie") + '\0' + "Karte " + std::to_string(k) + '\0' + "Gebiet" + '\0';
+        body.insert(body.end(), texts.begin(), texts.end());
+        body.resize(body.size() + 8, 0);
+        put(body, body.size() - 8, kFirstNumber + k, 4);
+        record('L', body);
+    }
+    std::vector<std::uint16_t> ids(families.begin(), families.end());
+    std::sort(ids.begin(), ids.end());
+    ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
+    for (const std::uint16_t id : ids) {
+        const std::string name = prefix + std::to_string(id);
+        Bytes body(4 + name.size() + 1, 0);  // the name ends with a zero byte
+        put(body, 0, 1, 2);
+        put(body, 2, id, 2, name);
+        record('F', body);
+    }
+    const std::uint64_t blockSize = std::uint64_t{1} << exponent;
+    const std::size_t mpsBlocks = (mps.size() + blockSize - 1) / blockSize;
+    const std::size_t mpsEntries = (mpsBlocks + kBlocksPerEntry - 1) / kBlocksPerEntry;
+    TileBuilder b = combined(flags, exponent);
+    const std::uint64_t shift = (mpsEntries * kEntrySize + blockSize - 1) / blockSize;  // the directory grows
+    b.headers_.clear();
+    for (std::size_t k = 0; k < flags.size(); ++k) {
+        Entry& entry = b.entries_[k];
+        entry.firstBlock = static_cast<std::uint16_t>(entry.firstBlock + shift);
+        entry.name = std::to_string(kFirstNumber + k);
+        b.header(entry.firstBlock * blockSize, flags[k]);
+    }
+    const std::uint64_t mpsStart = b.entries_.empty() ? 2 + shift : b.entries_.back().firstBlock + 1U;
+    for (std::size_t part = 0; part < mpsEntries; ++part) {
+        Entry entry{"MPS", static_cast<std::uint16_t>(mpsStart + part * kBlocksPerEntry), static_cast<std::uint16_t>(part),
+                    "KARTEN  ", {}, static_cast<std::uint32_t>(mps.size())};
+        for (std::size_t i = part * kBlocksPerEntry + 1; i < std::min(mpsBlocks, (part + 1) * kBlocksPerEntry); ++i) {
+            entry.moreBlocks.push_back(static_cast<std::uint16_t>(mpsStart + i));
+        }
+        b.entries_.insert(b.entries_.begin() + static_cast<std::ptrdiff_t>(part), entry);
+    }
+    b.data_[mpsStart * blockSize] = mps;
+    return b;
+}
+
 Bytes TileBuilder::kind(const std::string& name)
 {
     static const std::map<std::string, Bytes> kinds = {
@@ -101,6 +164,13 @@ Bytes TileBuilder::kind(const std::string& name)
         {"spread", [] { Bytes b = combined({0, 2}).priority(12).build(); b[0xC40] = 31; return b; }()},
         {"hlen0", [] { Bytes b(5047, 0); put(b, 0, 0, 2, "GARMIN TRE"); return b; }()},
         {"short", [] { Bytes b = ordinary(0).masked().build(); b[0x1000] = 0x20 ^ 0x5B; return b; }()},
+        {"fam", joined({0, 0, 2, 2}, {7, 7, 9, 9}).build()}, {"famt", joined({2, 2, 2, 2}, {7, 7, 9, 9}).build()},
+        {"famx", joined({0}, {7}, 9, "\x1b[2J\xe2\x80\xae").build()},
+        {"card", readFile(KS_SAMPLE_DIR "/families.img")}, {"cardo", [] {
+             Bytes b = readFile(KS_SAMPLE_DIR "/families.img");
+             b.at(0x443F) &= 0xFD, b.at(0x503F) &= 0xFD;  // the flag bytes of maps 63290010 and 63290011
+             return b;
+         }()},
     };
     return kinds.at(name);
 }
@@ -135,6 +205,9 @@ Image TileBuilder::image() const
     }
     for (const auto& [at, entry] : farEntries_) {
         image.pieces[at] = entryBytes(entry);
+    }
+    for (const auto& [at, bytes] : data_) {
+        image.pieces[at] = bytes;
     }
     for (const auto& [at, flags] : headers_) {
         Bytes& header = image.pieces[at] = Bytes(priority_ ? kHeaderSpan + 3 : kHeaderSpan, 0);

@@ -31,6 +31,8 @@ struct Entry {
     std::uint16_t firstBlock = 0;
     std::uint16_t part = 0;
     std::string name = "TESTTILE";
+    std::vector<std::uint16_t> moreBlocks = {};  // the block list after firstBlock
+    std::uint32_t size = 0;                     // the subfile's size
 };
 
 class TileBuilder {
@@ -41,6 +43,12 @@ public:
     // A container of maps named MAP00000, ... with the given flag bytes: one
     // TRE entry each, headers in consecutive blocks of 2^exponent bytes after the directory.
     static TileBuilder combined(const std::vector<std::uint8_t>& flags, std::uint8_t exponent = 9);
+    // A container of maps named by their numbers 63300000, ... with the given
+    // flag bytes, in the given families (one id per map), joined as on a GPS
+    // unit's card: an MPS subfile with an L record per map and an F record
+    // named prefix + id per family, over as many directory entries as its blocks need.
+    static TileBuilder joined(const std::vector<std::uint8_t>& flags, const std::vector<std::uint16_t>& families,
+                              std::uint8_t exponent = 9, const std::string& prefix = "FAMILIE ");
     // A file by a short name, for tables of folders: o and t (an ordinary
     // tile, opaque or transparent), m and M (masked, 0x80 and 0x82), mixed
     // (three maps, the middle one transparent), all and none (all three
@@ -51,6 +59,10 @@ public:
     // priority 0, priority 0x0119), tre40 (one without priority) and cut (one
     // cut short inside its header); hlen0 (a TRE file with header length 0),
     // short (m with header length 0x20); p8 and p10 (priorities 8 and 10).
+    // fam and famt (joined: maps 63300000 and 63300001 of family 7 opaque or
+    // transparent, 63300002 and 63300003 of family 9 transparent), famx (one
+    // map, its family's name full of controls); card and cardo (mkgmap's
+    // two-family container families.img, and the same with its contour maps opaque).
     static Bytes kind(const std::string& name);
 
     TileBuilder& masked() { masked_ = true; return *this; }  // every byte exclusive-or'd with 0x5B
@@ -84,6 +96,7 @@ private:
     std::optional<std::uint64_t> size_;
     std::string signature_ = "DSKI";
     std::optional<std::uint32_t> priority_;
+    std::map<std::uint64_t, Bytes> data_;  // subfile bytes other than TRE headers
 };
 
 // Writes files, "NAME=KIND NAME=KIND,ro ..." (TileBuilder::kind; ",ro" takes

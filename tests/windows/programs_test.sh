@@ -2,7 +2,8 @@
 # The two Windows programs run whole under Wine (BUILD is the Windows build folder):
 #   programs_test.sh imgflag BUILD   imgflag.exe switches a tile in a non-ASCII folder,
 #                                    UTF-8 paths in and out, one byte changed on disk;
-#                                    a wildcard argument is expanded as on Windows.
+#                                    a wildcard argument is expanded as on Windows; a
+#                                    joined card's maps listed and one family switched.
 #   programs_test.sh window BUILD    kartenschalter.exe in a virtual display, driven by its
 #                                    KARTENSCHALTER_AUTOPILOT hook: it shows the info box, lists
 #                                    the folder given as PATH, switches the tiles marked by
@@ -51,6 +52,16 @@ transparent	${tile% 1.img} 2.IMG	priority 25" ] || fail "imgflag status with a w
     cp -r "$samples/bundle/opaque/Contours.gmap" "$folder/"
     out=$("$wine" "$build/cli/imgflag.exe" transparent "$(winpath "$folder")" | tr -d '\r' | head -1)
     [ "$out" = "transparent	$(winpath "$folder")\Contours.gmap	changed	priority 25" ] || fail "imgflag on a bundle said: $out"
+    cp "$samples/families.img" "$folder/gmapsupp.img"
+    card=$(winpath "$folder")'\gmapsupp.img'
+    out=$("$wine" "$build/cli/imgflag.exe" maps --family 4712 "$card" | tr -d '\r')
+    [ "$out" = "transparent	$card	63290010	4712	Hoehenlinien	Hoehenlinien	priority 31
+transparent	$card	63290011	4712	Hoehenlinien	Hoehenlinien	priority 31" ] || fail "imgflag maps said: $out"
+    out=$("$wine" "$build/cli/imgflag.exe" opaque --family Hoehenlinien "$card" "$tile" | tr -d '\r')
+    [ "$out" = "opaque	$card	changed	priority 31
+no-family	$tile" ] || fail "imgflag opaque --family said: $out"
+    [ "$(cmp -l "$samples/families.img" "$folder/gmapsupp.img" | wc -l)" -eq 2 ] ||
+        fail "imgflag opaque --family changed other bytes than the contour maps' two flag bytes"
     ;;
 window)
     folder="$work/Karten"
@@ -83,7 +94,7 @@ $log"
     expected="$notImg
 FONT Label2 weight 700, 11 px
 FONT cmd_Trnsp weight 700, 13 px
-TIP <T>  IMG-Datei ist transparent (IMG file is transparent)\\n< >  IMG-Datei ist nicht transparent (IMG file is not transparent)\\n<T n/m>  n von m Karten der Datei sind transparent (n of the file's m maps are transparent)\\n<?>  Zustand unbekannt, die Meldung nennt den Fehler (state unknown, the message tells why)\\nKein Zugriff möglich  Datei nicht beschreibbar, z. B. schreibgeschützt (cannot be written, e.g. read-only)
+TIP <T>  IMG-Datei ist transparent (IMG file is transparent)\\n< >  IMG-Datei ist nicht transparent (IMG file is not transparent)\\n<T n/m>  n von m Karten der Datei sind transparent (n of the file's m maps are transparent)\\n<?>  Zustand unbekannt, die Meldung nennt den Fehler (state unknown, the message tells why)\\nKein Zugriff möglich  Datei nicht beschreibbar, z. B. schreibgeschützt (cannot be written, e.g. read-only)\\n[NAME]  nur die Karten der Kartenfamilie NAME in der Datei (only the maps of the file's map family NAME)
 BUTTON cmd_Mark fits
 BUTTON cmd_nomark fits
 BUTTON cmd_Trnsp 1 fits

@@ -192,6 +192,12 @@ const Story kStories[] = {
     {"BundlesWithoutTreOrAccessAndACutTre", "A.TRE=cut E.gmap/I.xml=txt K.gmap/P/1/1.TRE=tre,ro K.gmap/P/2/2.TRE=tre,ro",
      "start K.gmap", "trebad|notre|question K.gmap/P/1/1.TRE", "A.TRE  <?>|E.GMAP  <?>|K.GMAP Kein Zugriff möglich",
      "Pfad {DIR} hat 3 Dateien", ""},
+    {"TheContourFamilyOfARealCardAloneBecomesTheBuildMadeTransparent", "GMAPSUPP.IMG=cardo",
+     "choose GMAPSUPP.IMG; mark 1; transparent", "finished", "GMAPSUPP.IMG [BASISKARTE]  < >|GMAPSUPP.IMG [HOEHENLINIEN]  <T>",
+     "Pfad {DIR} hat 1 Dateien", "GMAPSUPP.IMG=card"},
+    {"AJoinedCardGoneReadOnlyAsksOnceForAllItsEntries", "A.IMG=o J.IMG=fam", "choose A.IMG; ro J.IMG; mark all; opaque",
+     "question J.IMG|writer 75|finished|question J.IMG", "A.IMG  < >|J.IMG Kein Zugriff möglich", "Pfad {DIR} hat 2 Dateien",
+     ""},
 #ifndef _WIN32  // things that are no regular files, and names Windows does not allow
     {"LinksPipesAndFoldersInTheFolder",
      "A.IMG=o L.IMG=o SUB/IN.IMG=o LINK.IMG=@A.IMG DANGLING.IMG=@NOWHERE.IMG LOOP.IMG=@LOOP.IMG DIRLINK.IMG=@SUB",
