@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "container/img_container.h"
+#include "fuzz_check.h"
 #include "workflow/probe.h"
 
 namespace {
@@ -27,14 +28,6 @@ using Bytes = std::vector<std::uint8_t>;
 
 constexpr const char* kBundle = "/fuzz/K.gmap";
 constexpr const char* kBundleTre = "/fuzz/K.gmap/P/1/1.TRE";
-
-#define KS_FUZZ_CHECK(condition)                                                               \
-    do {                                                                                       \
-        if (!(condition)) {                                                                    \
-            std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition); \
-            std::abort();                                                                      \
-        }                                                                                      \
-    } while (false)
 
 // ---------------------------------------------------------------------------
 // The model: the file's maps as the rules for map files define them, written

@@ -9,20 +9,13 @@
 #include <unordered_set>
 
 #include "container/img_container.h"
+#include "fuzz_check.h"
 #include "platform/text.h"
 
 namespace {
 
 using namespace ks::container;
 using Bytes = std::vector<std::uint8_t>;
-
-#define KS_FUZZ_CHECK(condition)                                                               \
-    do {                                                                                       \
-        if (!(condition)) {                                                                    \
-            std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition); \
-            std::abort();                                                                      \
-        }                                                                                      \
-    } while (false)
 
 // The input held in memory; never written.
 class ReadOnlyFile final : public ks::platform::MapFile {
