@@ -76,6 +76,8 @@ window)
         [[ "$out" == "Usage: kartenschalter [PATH]" || "$out" == "kartenschalter "[0-9]* ]] ||
             fail "kartenschalter.exe $option did not write to the console: '$out'"
     done
+    # The wineserver those runs started knows no display: the window must start with a new one.
+    "${KS_WINESERVER:-/usr/lib/wine/wineserver}" -w
     shown=$(winpath "$folder")
     shown=${shown^^}
     KARTENSCHALTER_AUTOPILOT=$(winpath "$work/log.txt") timeout 150 \
