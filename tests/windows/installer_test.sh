@@ -121,6 +121,7 @@ done
 folder="$work/Karten"
 mkdir "$folder"
 cp "$samples/opaque.img" "$folder/a.img"
+"$wineserver" -w  # a wineserver started without a display would give the window none
 KARTENSCHALTER_AUTOPILOT=$(winpath "$work/window.log") timed "window smoke test" timeout 150 \
     xvfb-run -a -s "-screen 0 1024x768x24" "$wine" 'C:\Program Files\Kartenschalter\kartenschalter.exe' \
     "$(winpath "$folder")" || fail "the installed kartenschalter.exe did not end by itself"
