@@ -222,15 +222,15 @@ INSTANTIATE_TEST_SUITE_P(Window, Stories, ::testing::ValuesIn(kStories),
 TEST_F(Stories, ProbesCostTwoReadsAndABatchFlushesOnceBeforeItsEndMessage)
 {
     testing::putFiles(dir, "A.IMG=o B.IMG=t", expected);
-    std::ranges::for_each(testing::split("choose A.IMG; mark all; transparent", ';'), [&](auto& text) { step(text); });
+    std::ranges::for_each(testing::split("choose B.IMG; mark all; transparent", ';'), [&](auto& text) { step(text); });
     const auto probe = [](const std::string& n) { return "open " + n + "|read " + n + "|read " + n + "|close " + n + "|"; };
-    const std::string listing = "wait shown|events|" + probe("A.IMG") + probe("B.IMG") + "wait hidden|focus on entry 0|";
+    const std::string listing = "wait shown|events|" + probe("A.IMG") + probe("B.IMG") + "wait hidden|focus on entry 1|";  // on the file chosen
     EXPECT_EQ(env.log, testing::split("dialog at |" + listing + "wait shown|events|" + probe("A.IMG") +
                                           "open A.IMG|read A.IMG|write A.IMG|" + probe("B.IMG") +
                                           "open B.IMG|read B.IMG|close B.IMG|flush A.IMG|close A.IMG|wait hidden|"
                                           "box Transparenz-Änderung beendet ... (finished)|" + listing, '|'));
     step("cancel");
-    EXPECT_EQ(env.log.at(env.log.size() - 13), "dialog at " + path("A.IMG"));
+    EXPECT_EQ(env.log.at(env.log.size() - 13), "dialog at " + path("B.IMG"));
 }
 
 TEST_F(Stories, TheDemoFolderListsEveryKindOfMapWithoutABoxAndKeepsTheBoxesInItsSubfolder)
